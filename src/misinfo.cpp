@@ -1,0 +1,52 @@
+// The report command: prints the enabled records of mission files.
+#include <cstring>
+#include <dirent.h>
+#include <strings.h>
+
+#include "celobj.h"
+#include "orbset.h"
+
+static bool printenabled(int64_t, bool)
+{
+    if (celobj_int(CO_ENA) == 1)
+        print_celobj();
+    return true;
+}
+
+void misinfo(const char *path)
+{
+    printf("\nmisfile=%s\n\n", path);
+    FILE *f = openread(path);
+    if (!f)
+        FATAL("Cannot open file %s.", path);
+    if (scancelobj(f, __func__, printenabled) == SCAN_READERROR)
+        FATAL("Cannot read file %s.", path);
+    fclose(f);
+}
+
+static bool hasmissuffix(const char *name)
+{
+    size_t len = strlen(name);
+    return len >= 4 && strcasecmp(name + len - 4, ".mis") == 0;
+}
+
+void cmd_misinfo()
+{
+    if (par.verbosity > 2)
+        ENTRY();
+    if (par.file) {
+        misinfo(par.file);
+        return;
+    }
+    DIR *dir = opendir(".");
+    if (!dir)
+        FATAL("Cannot open current directory.");
+    // In the listing's own order: the report shows what is on disk, as is.
+    while (struct dirent *entry = readdir(dir)) {
+        if (par.verbosity > 3)
+            TRACE("dirent=%s", entry->d_name);
+        if (hasmissuffix(entry->d_name))
+            misinfo(entry->d_name);
+    }
+    closedir(dir);
+}

@@ -1,0 +1,8 @@
+// The patch command.
+#include "orbset.h"
+
+void cmd_mispatch()
+{
+    if (par.verbosity > 2)
+        ENTRY();
+}

@@ -1,0 +1,54 @@
+// orbset: shared declarations of the start-up, the commands and the
+// diagnostics. The record layout and the scanner live in celobj.h.
+#ifndef ORBSET_H
+#define ORBSET_H
+
+#include <cstdint>
+#include <cstdio>
+
+#if defined(__MINGW32__)
+#define ORBSET_PRINTF(f, a) __attribute__((format(__MINGW_PRINTF_FORMAT, f, a)))
+#else
+#define ORBSET_PRINTF(f, a) __attribute__((format(printf, f, a)))
+#endif
+
+// The run parameters, filled once from the command line.
+struct params {
+    int32_t verbosity;  // -v
+    char *file;         // -f, a private copy, or null
+};
+extern params par;
+
+// Fixed, not taken from argv: it names the program in hints and usage.
+extern const char progname[];
+
+// Trace line "func(line): text" and error line "func(line): ERROR: text".
+// The error line ends the process with status 1.
+void trace(const char *func, int line, const char *fmt, ...) ORBSET_PRINTF(3, 4);
+[[noreturn]] void fatal(const char *func, int line, const char *fmt, ...)
+    ORBSET_PRINTF(3, 4);
+
+#define TRACE(...) trace(__func__, __LINE__, __VA_ARGS__)
+#define FATAL(...) fatal(__func__, __LINE__, __VA_ARGS__)
+// An entry trace is a trace line whose text is a single blank.
+#define ENTRY() TRACE(" ")
+
+// The game's files.
+bool fileexists(const char *path);
+void searchdir();
+void chkw();
+
+// Files: opening for reading never yields a directory; seeks are 64-bit.
+FILE *openread(const char *path);
+bool seekto(FILE *f, int64_t offset);
+char *curdir();  // full path of the current directory, malloc'd, or null
+
+// The commands.
+[[noreturn]] void cmd_help();
+void cmd_misinfo();
+void misinfo(const char *path);
+void cmd_mispatch();
+void mispatch(const char *path);
+bool confirm(const char *prompt);
+
+#endif
