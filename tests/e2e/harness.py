@@ -24,7 +24,9 @@ REAL_MISSIONS = Path(os.environ.get("ORBSET_REAL_MISSIONS", "/nonexistent"))
 sys.path.insert(0, os.environ.get("ORBSET_MISGEN", str(Path(__file__).parents[2] / "tools")))
 import misgen  # noqa: E402
 
-TRACE = re.compile(r"^(\w+)\(\d+\): ", re.M)
+# Trace lines start a line, or follow a prompt that the answer did not end.
+TRACE = re.compile(r"\b(main|chkw|searchdir|fileexists|cmd_misinfo|misinfo|cmd_mispatch|"
+                   r"mispatch|confirm)\(\d+\): ")
 BUILD_LINE = re.compile(r"main\(#\): src/main\.cpp [A-Z][a-z]{2} [ 1-3][0-9] [0-9]{4}\n")
 
 

@@ -111,6 +111,8 @@ class Commands(OrbsetTest):
         super().setUp()
         self.install(missions=[])
 
+    patch_entry = "cmd_mispatch(#):  \nmispatch(#): name=miss1.mis\n"
+
     def start(self):
         return ("chkw(#):  \nsearchdir(#):  \nfileexists(#):  \n"
                 "fileexists(#): File thief2.exe exists.\n" + self.found())
@@ -124,7 +126,7 @@ class Commands(OrbsetTest):
         for word in ("misinfo", "MISINFO", "MisInfo"):
             self.assertEqual(self.run_v3(word), self.start() + "cmd_misinfo(#):  \n")
         for args in ([], ["mispatch"], ["MisPatch"], ["MISPATCH"]):
-            self.assertEqual(self.run_v3(*args), self.start() + "cmd_mispatch(#):  \n")
+            self.assertTrue(self.run_v3(*args).startswith(self.start() + self.patch_entry))
 
     def test_a_level_is_never_a_command_word(self):
         # "misinfo" is taken as the level (0), so the patch command runs.
@@ -134,7 +136,7 @@ class Commands(OrbsetTest):
 
     def test_further_words_are_ignored(self):
         self.assertEqual(self.run_v3("misinfo", "mispatch"), self.start() + "cmd_misinfo(#):  \n")
-        self.assertEqual(self.run_v3("mispatch", "bogus"), self.start() + "cmd_mispatch(#):  \n")
+        self.assertTrue(self.run_v3("mispatch", "bogus").startswith(self.start() + self.patch_entry))
 
     def test_invalid_command_words_after_the_search(self):
         for word in ("misinf", "-", "info", "mispatchx"):
