@@ -2,8 +2,8 @@
 #include <cstdlib>
 #include <cstring>
 #include <strings.h>
-#include <unistd.h>
 
+#include "getoption.h"
 #include "orbset.h"
 
 // A help request wins over everything, even where it stands as the value
@@ -27,17 +27,18 @@ int main(int argc, char **argv)
     if (helprequested(argc, argv))
         cmd_help();
 
-    opterr = 0;
-    for (int c; (c = getopt(argc, argv, "f:v:")) != -1;) {
+    optionparser options;
+    startoptions(&options);
+    for (int c; (c = getoption(&options, argc, argv, "f:v:")) != -1;) {
         if (c == 'f') {
             free(par.file);
-            par.file = strdup(optarg);
+            par.file = strdup(options.value);
             if (!par.file)
                 FATAL("Out of memory.");
         } else if (c == 'v') {
-            par.verbosity = atoi(optarg);
+            par.verbosity = atoi(options.value);
         } else {
-            FATAL("Invalid option '%c' or missing value. (Try %s -h)", optopt,
+            FATAL("Invalid option '%c' or missing value. (Try %s -h)", options.bad,
                   progname);
         }
     }
@@ -47,7 +48,7 @@ int main(int argc, char **argv)
     searchdir();
 
     // The game directory is found before the command word is looked at.
-    const char *word = optind < argc ? argv[optind] : nullptr;
+    const char *word = firstword(&options, argc, argv);
     if (!word || strcasecmp(word, "mispatch") == 0)
         cmd_mispatch();
     else if (strcasecmp(word, "misinfo") == 0)

@@ -1,5 +1,6 @@
 // The patch command: the first enabled record of each mission file gets
 // the new moon of its mission, after the user has said yes.
+#include <cstdlib>
 #include <cstring>
 
 #include "celobj.h"
@@ -86,7 +87,7 @@ static writeresult writerecord(const char *path, int64_t offset, const unsigned 
     return result;
 }
 
-void mispatch(const char *path)
+void mispatch(const char *path, const char *stockname)
 {
     if (par.verbosity > 2)
         TRACE("name=%s", path);
@@ -97,7 +98,7 @@ void mispatch(const char *path)
         return;
     }
     int number;
-    if (!missionnumber(path, &number)) {
+    if (!missionnumber(stockname ? stockname : path, &number)) {
         fclose(f);
         if (par.verbosity > 0)
             TRACE("Cannot get mission number for file %s.", path);
@@ -165,6 +166,9 @@ void cmd_mispatch()
         mispatch(par.file);
         return;
     }
-    for (const char *name : missionlist)
-        mispatch(name);
+    for (const char *stock : missionlist) {
+        char *name = diskname(stock);
+        mispatch(name, stock);
+        free(name);
+    }
 }

@@ -42,13 +42,16 @@ void chkw();
 FILE *openread(const char *path);
 bool seekto(FILE *f, int64_t offset);
 char *curdir();  // full path of the current directory, malloc'd, or null
+char *diskname(const char *name);  // name as it lies in ".", malloc'd
 
 // The commands.
 [[noreturn]] void cmd_help();
 void cmd_misinfo();
 void misinfo(const char *path);
 void cmd_mispatch();
-void mispatch(const char *path);
+// stockname, when given, is the stock name that path was found for; the
+// mission number is read from it.
+void mispatch(const char *path, const char *stockname = nullptr);
 bool confirm(const char *prompt);
 
 #endif

@@ -37,7 +37,10 @@ void searchdir()
         // where we were: either way the search has nowhere left to go.
         if (previous && strcmp(path, previous) == 0)
             FATAL("Cannot find Thief2 installation directory.");
-        if (fileexists("thief2.exe")) {
+        char *exe = diskname("thief2.exe");
+        bool found = fileexists(exe);
+        free(exe);
+        if (found) {
             printf("Thief2 directory is %s.\n", path);
             free(path);
             free(previous);

@@ -2,7 +2,7 @@
 import os
 import unittest
 
-from harness import OrbsetTest, shown
+from harness import UNDER_WINE, OrbsetTest, shown
 
 HELP = """
 Usage: orbset [command] [options]
@@ -179,6 +179,21 @@ class Search(OrbsetTest):
         error = "searchdir(#): ERROR: Cannot find Thief2 installation directory.\n"
         self.check([], error, status=1, cwd=lost)
         self.check(["nonsense"], error, status=1, cwd=lost)
+
+    @unittest.skipIf(UNDER_WINE, "Windows file names ignore case anyway")
+    def test_thief2_exe_in_any_letter_case(self):
+        below = self.game / "tools"
+        below.mkdir()
+        for exe in ("Thief2.exe", "THIEF2.EXE", "thief2.EXE"):
+            with self.subTest(exe=exe):
+                for old in self.game.glob("*.*"):
+                    old.unlink()
+                (self.game / exe).write_bytes(b"")
+                out, code = self.orbset("misinfo", "-v", "2", cwd=below)
+                self.assertEqual(code, 0)
+                self.assertEqual(self.without_build_line(out),
+                                 "fileexists(#): File thief2.exe doesn't exist.\n"
+                                 "fileexists(#): File %s exists.\n" % exe + self.found())
 
     def test_a_directory_named_thief2_exe_is_not_the_game(self):
         (self.game / "thief2.exe").mkdir()
