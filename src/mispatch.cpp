@@ -1,5 +1,7 @@
 // The patch command: the first enabled record of each mission file gets
 // the new moon of its mission, after the user has said yes.
+#include <cerrno>
+#include <climits>
 #include <cstdlib>
 #include <cstring>
 
@@ -33,15 +35,25 @@ static bool stopatenabled(int64_t offset, bool whole)
     return false;
 }
 
-// The number in the base name ("miss5.mis", "levels\miss5.mis"), read as
-// "miss%d"; false when there is none.
+// The number in the base name ("miss5.mis", "levels\miss5.mis"): "miss",
+// then a decimal number as %d reads it (leading blanks and a sign allowed).
+// False when there is none, or when it does not fit an int, which %d
+// would silently wrap into some other mission's number.
 static bool missionnumber(const char *path, int *number)
 {
     const char *base = path;
     for (const char *p = path; *p; p++)
         if (*p == '/' || *p == '\\')
             base = p + 1;
-    return sscanf(base, "miss%d", number) == 1;
+    if (strncmp(base, "miss", 4) != 0)
+        return false;
+    char *end;
+    errno = 0;
+    long long n = strtoll(base + 4, &end, 10);
+    if (end == base + 4 || errno == ERANGE || n < INT_MIN || n > INT_MAX)
+        return false;
+    *number = static_cast<int>(n);
+    return true;
 }
 
 static void applyrow(const celobjrow *row)

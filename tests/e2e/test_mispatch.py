@@ -176,7 +176,7 @@ class NamedFile(PatchTest):
         self.install(missions=[])
 
     def test_missions_without_a_new_moon_are_refused(self):
-        for number in (3, 14, 15, 0, 17, -1):
+        for number in (3, 14, 15, 0, 17, -1, 2147483647, -2147483648):
             name = "miss%d.mis" % number
             data = self.mission_file(name, misgen.mission(5))
             with self.subTest(name=name):
@@ -201,7 +201,9 @@ class NamedFile(PatchTest):
                 self.assert_patched_only_there(before, (self.game / name).read_bytes(), 328, 5)
 
     def test_names_without_a_mission_number(self):
-        for name in ("Miss5.mis", "MISS5.MIS", "mission.mis", "levels\\x.mis", "5.mis"):
+        # A number too large for an int is none: it must not wrap into another.
+        for name in ("Miss5.mis", "MISS5.MIS", "mission.mis", "levels\\x.mis", "5.mis",
+                     "miss4294967297.mis", "miss99999999999999999999.mis", "miss-.mis"):
             with self.subTest(name=name):
                 data = self.mission_file(name, misgen.mission(5))
                 self.check(["-f", name, "-v", "1"], self.found()
