@@ -52,8 +52,8 @@ char *curdir()
 
 // Installations copied from the game's CD or a store may name their files
 // in any letter case, which matters where the file system tells case
-// apart. The exact name wins; otherwise the first entry of the listing
-// that equals name ignoring case; otherwise name itself.
+// apart. The exact name wins; otherwise the first readable entry of the
+// listing that equals name ignoring case; otherwise name itself.
 char *diskname(const char *name)
 {
     const char *found = name;
@@ -62,7 +62,12 @@ char *diskname(const char *name)
     if (f)
         fclose(f);
     while (struct dirent *entry = dir ? readdir(dir) : nullptr) {
-        if (strcasecmp(entry->d_name, name) == 0) {
+        if (strcasecmp(entry->d_name, name) != 0)
+            continue;
+        // A folder or an unreadable entry must not hide the file itself.
+        FILE *candidate = openread(entry->d_name);
+        if (candidate) {
+            fclose(candidate);
             found = entry->d_name;
             break;
         }

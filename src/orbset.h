@@ -33,6 +33,11 @@ void trace(const char *func, int line, const char *fmt, ...) ORBSET_PRINTF(3, 4)
 // An entry trace is a trace line whose text is a single blank.
 #define ENTRY() TRACE(" ")
 
+// The console window: pause before it closes when it was opened for the
+// program alone.
+bool pauseatexit(unsigned long consoleprocesses, bool stdinisconsole, bool stdoutisconsole);
+void consolestart();
+
 // The game's files.
 bool fileexists(const char *path);
 void searchdir();

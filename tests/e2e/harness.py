@@ -68,6 +68,12 @@ def shown(path):
     return path
 
 
+def hostname(name):
+    """Where a name given to the program lies on this machine: Windows
+    reads a backslash as a separator, Linux as part of the name."""
+    return name.replace("\\", "/") if UNDER_WINE else name
+
+
 class OrbsetTest(unittest.TestCase):
     maxDiff = None
 

@@ -8,7 +8,7 @@ import subprocess
 import unittest
 
 from harness import (LAUNCHER, ORBSET, OrbsetTest, REAL_MISSIONS, UNDER_WINE,
-                     enable, misgen, normalize, record_line, tag_offsets)
+                     enable, hostname, misgen, normalize, record_line, tag_offsets)
 
 PROMPT = ("\nPatching is not undoable. Information will be lost.\n"
           "Are you sure you've made backups and want to continue (y/n)? ")
@@ -81,7 +81,7 @@ class PatchTest(OrbsetTest):
                 self.assertEqual(new[i], old[i], "byte %d of the record" % i)
 
     def mission_file(self, name, data):
-        (self.game / name).write_bytes(data)
+        (self.game / hostname(name)).write_bytes(data)
         return data
 
 
@@ -189,7 +189,7 @@ class NamedFile(PatchTest):
 
     def test_the_mission_number_comes_from_the_base_name(self):
         (self.game / "levels").mkdir()
-        (self.game / "a").mkdir()
+        (self.game / "a" / "b").mkdir(parents=True)
         for name in ("levels/miss5.mis", "levels\\miss5.mis", "miss5.mis.bak", "miss5_old.mis",
                      "a/b\\miss05x", "miss 5.mis", "miss+5.mis"):
             with self.subTest(name=name):
@@ -198,9 +198,10 @@ class NamedFile(PatchTest):
                            + "mispatch(#): Mission number 5. sizeof=16\n"
                            + dialogue(name, before[328:656], patched(before[328:656], 5)),
                            input=b"y")
-                self.assert_patched_only_there(before, (self.game / name).read_bytes(), 328, 5)
+                self.assert_patched_only_there(before, (self.game / hostname(name)).read_bytes(), 328, 5)
 
     def test_names_without_a_mission_number(self):
+        (self.game / "levels").mkdir()
         # A number too large for an int is none: it must not wrap into another.
         for name in ("Miss5.mis", "MISS5.MIS", "mission.mis", "levels\\x.mis", "5.mis",
                      "miss4294967297.mis", "miss99999999999999999999.mis", "miss-.mis"):
@@ -208,7 +209,7 @@ class NamedFile(PatchTest):
                 data = self.mission_file(name, misgen.mission(5))
                 self.check(["-f", name, "-v", "1"], self.found()
                            + "mispatch(#): Cannot get mission number for file %s.\n" % name)
-                self.assertEqual((self.game / name).read_bytes(), data)
+                self.assertEqual((self.game / hostname(name)).read_bytes(), data)
 
     def test_a_missing_file_is_skipped(self):
         self.check(["-f", "miss5.mis", "-v", "1"], self.found()
@@ -304,6 +305,14 @@ class LetterCase(PatchTest):
             + "".join("mispatch(#): Cannot open file %s.\n" % n for n in misgen.STOCK[4:]),
             input=b"n")
 
+    def test_a_folder_with_the_stock_name_does_not_hide_the_file(self):
+        self.install(missions=[])
+        (self.game / "miss5.mis").mkdir()
+        data = self.mission_file("MISS5.MIS", misgen.mission(5))
+        self.check([], self.found() + dialogue("MISS5.MIS", data[328:656], patched(data[328:656], 5)),
+                   input=b"y")
+        self.assert_patched_only_there(data, (self.game / "MISS5.MIS").read_bytes(), 328, 5)
+
     def test_a_named_file_is_used_as_given(self):
         self.install(missions=[])
         data = self.mission_file("MISS5.MIS", misgen.mission(5))
@@ -312,6 +321,49 @@ class LetterCase(PatchTest):
         self.check(["-f", "miss5.mis", "-v", "1"], self.found()
                    + "mispatch(#): Cannot open file miss5.mis.\n")
         self.assertEqual((self.game / "MISS5.MIS").read_bytes(), data)
+
+
+class Replaced(PatchTest):
+    def setUp(self):
+        super().setUp()
+        self.install(missions=["miss5.mis"])
+        self.before = {"miss5.mis": (self.game / "miss5.mis").read_bytes()}
+
+    def old(self, name):
+        return self.before[name][328:656]
+
+    def test_a_file_replaced_while_the_prompt_waits(self):
+        for change in ("record", "shorter"):
+            with self.subTest(change=change):
+                (self.game / "miss5.mis").write_bytes(self.before["miss5.mis"])
+                environ = dict(os.environ)
+                environ.pop("POSIXLY_CORRECT", None)
+                proc = subprocess.Popen(LAUNCHER + [ORBSET, "-f", "miss5.mis"], cwd=self.game,
+                                        stdin=subprocess.PIPE, stdout=subprocess.PIPE, env=environ)
+                self.addCleanup(proc.kill)
+                out = self.read_until(proc, b"(y/n)? ")
+                replaced = self.before["miss5.mis"]
+                if change == "record":
+                    replaced = enable(misgen.mission(6), 328)
+                else:
+                    replaced = replaced[:500]
+                (self.game / "miss5.mis").write_bytes(replaced)
+                rest, _ = proc.communicate(b"y\n", timeout=60)
+                self.assertEqual(proc.returncode, 1)
+                self.assertEqual(normalize(out + rest), self.found() + dialogue(
+                    "miss5.mis", self.old("miss5.mis"), patched(self.old("miss5.mis"), 5))[:-len("miss5.mis patched.\n")]
+                    + "mispatch(#): ERROR: miss5.mis changed since it was read.\n")
+                self.assertEqual((self.game / "miss5.mis").read_bytes(), replaced)
+
+    def read_until(self, proc, marker):
+        out = b""
+        while not out.endswith(marker):
+            ready, _, _ = select.select([proc.stdout], [], [], 60)
+            self.assertTrue(ready, "no prompt: %r" % out)
+            chunk = os.read(proc.stdout.fileno(), 4096)
+            self.assertTrue(chunk, "output ended before the prompt: %r" % out)
+            out += chunk
+        return out
 
 
 @unittest.skipIf(UNDER_WINE, "faults are injected with Linux tools")
@@ -369,39 +421,6 @@ class Faults(PatchTest):
         self.assertIn(after, (self.before["miss5.mis"],
                               self.before["miss5.mis"][:328] + patched(self.old("miss5.mis"), 5)
                               + self.before["miss5.mis"][656:]))
-
-    def test_a_file_replaced_while_the_prompt_waits(self):
-        for change in ("record", "shorter"):
-            with self.subTest(change=change):
-                (self.game / "miss5.mis").write_bytes(self.before["miss5.mis"])
-                environ = dict(os.environ)
-                environ.pop("POSIXLY_CORRECT", None)
-                proc = subprocess.Popen(LAUNCHER + [ORBSET, "-f", "miss5.mis"], cwd=self.game,
-                                        stdin=subprocess.PIPE, stdout=subprocess.PIPE, env=environ)
-                out = self.read_until(proc, PROMPT.encode())
-                replaced = self.before["miss5.mis"]
-                if change == "record":
-                    replaced = enable(misgen.mission(6), 328)
-                else:
-                    replaced = replaced[:500]
-                (self.game / "miss5.mis").write_bytes(replaced)
-                rest, _ = proc.communicate(b"y\n", timeout=60)
-                self.assertEqual(proc.returncode, 1)
-                self.assertEqual(normalize(out + rest), self.found() + dialogue(
-                    "miss5.mis", self.old("miss5.mis"), patched(self.old("miss5.mis"), 5))[:-len("miss5.mis patched.\n")]
-                    + "mispatch(#): ERROR: miss5.mis changed since it was read.\n")
-                self.assertEqual((self.game / "miss5.mis").read_bytes(), replaced)
-
-    def read_until(self, proc, marker):
-        out = b""
-        while not out.endswith(marker):
-            ready, _, _ = select.select([proc.stdout], [], [], 60)
-            self.assertTrue(ready, "no prompt: %r" % out)
-            chunk = os.read(proc.stdout.fileno(), 4096)
-            self.assertTrue(chunk, "output ended before the prompt: %r" % out)
-            out += chunk
-        return out
-
 
 @unittest.skipUnless(REAL_MISSIONS.is_dir() or os.environ.get("CI") == "true",
                      "the fan-made mission files are not here")

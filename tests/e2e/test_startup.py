@@ -1,8 +1,9 @@
 """Start-up: help, options, command words and the search for the game."""
 import os
+import subprocess
 import unittest
 
-from harness import UNDER_WINE, OrbsetTest, shown
+from harness import LAUNCHER, ORBSET, UNDER_WINE, OrbsetTest, normalize, shown
 
 HELP = """
 Usage: orbset [command] [options]
@@ -148,6 +149,16 @@ class Commands(OrbsetTest):
                    + "main(#): ERROR: Invalid command -v. (Try orbset -h)\n", status=1)
 
 
+class Output(OrbsetTest):
+    @unittest.skipUnless(os.path.exists("/dev/full") and not UNDER_WINE, "needs /dev/full")
+    def test_output_that_cannot_be_written_is_a_failure(self):
+        self.install()
+        with open("/dev/full", "wb") as full:
+            status = subprocess.run(LAUNCHER + [ORBSET, "misinfo"], cwd=self.game,
+                                    stdout=full, stdin=subprocess.DEVNULL, timeout=60).returncode
+        self.assertEqual(status, 1)
+
+
 class Search(OrbsetTest):
     def test_found_at_once_and_from_below(self):
         self.install(missions=[])
@@ -173,6 +184,16 @@ class Search(OrbsetTest):
     def listing_lines(self, out):
         return "".join(l + "\n" for l in out.splitlines() if l.startswith("cmd_misinfo(#): dirent="))
 
+    @unittest.skipIf(UNDER_WINE, "Windows cannot remove a folder that is in use")
+    def test_a_current_directory_that_was_removed(self):
+        self.install(missions=[])
+        gone = self.game / "gone"
+        gone.mkdir()
+        out = subprocess.run(["sh", "-c", 'cd "$1" && rmdir "$1" && exec "$2" misinfo', "sh",
+                              str(gone), ORBSET], stdout=subprocess.PIPE, timeout=60)
+        self.assertEqual((normalize(out.stdout), out.returncode),
+                         ("searchdir(#): ERROR: getcwd()\n", 1))
+
     def test_outside_any_installation_the_search_fails_before_the_command(self):
         lost = self.tmp / "elsewhere"
         lost.mkdir()
@@ -195,11 +216,18 @@ class Search(OrbsetTest):
                                  "fileexists(#): File thief2.exe doesn't exist.\n"
                                  "fileexists(#): File %s exists.\n" % exe + self.found())
 
+    @unittest.skipIf(UNDER_WINE, "Windows file names ignore case anyway")
+    def test_a_directory_named_thief2_exe_does_not_hide_the_game(self):
+        (self.game / "thief2.exe").mkdir()
+        (self.game / "Thief2.EXE").write_bytes(b"")
+        self.check(["misinfo"], self.found(), cwd=self.game)
+
     def test_a_directory_named_thief2_exe_is_not_the_game(self):
         (self.game / "thief2.exe").mkdir()
         self.check(["misinfo"], "searchdir(#): ERROR: Cannot find Thief2 installation directory.\n",
                    status=1)
 
+    @unittest.skipIf(UNDER_WINE, "Windows paths end at 260 characters, well before 128 levels")
     def test_at_most_128_directories_are_examined(self):
         self.install(missions=[])
         deep = self.game

@@ -1,0 +1,22 @@
+# The Windows program as a player gets it: 32-bit, no DLL beyond the
+# system's, and a manifest that runs it as the invoking user.
+#   cmake -DOBJDUMP=... -DEXE=... -P checkexe.cmake
+execute_process(COMMAND ${OBJDUMP} -p ${EXE} OUTPUT_VARIABLE headers COMMAND_ERROR_IS_FATAL ANY)
+if(NOT headers MATCHES "Magic[ \t]+010b")
+  message(FATAL_ERROR "${EXE} is not a 32-bit (PE32) program")
+endif()
+string(REGEX MATCHALL "DLL Name: [^\n]+" imports "${headers}")
+foreach(line ${imports})
+  string(REPLACE "DLL Name: " "" dll "${line}")
+  string(TOLOWER "${dll}" dll)
+  message(STATUS "imports ${dll}")
+  if(NOT dll MATCHES "^(kernel32|msvcrt|user32|advapi32)\\.dll$")
+    message(FATAL_ERROR "${EXE} needs ${dll}, which Windows does not ship")
+  endif()
+endforeach()
+file(READ ${EXE} bytes HEX)
+string(HEX "level=\"asInvoker\"" wanted)
+string(FIND "${bytes}" "${wanted}" at)
+if(at EQUAL -1)
+  message(FATAL_ERROR "${EXE} carries no asInvoker manifest")
+endif()
