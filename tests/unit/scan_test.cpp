@@ -13,7 +13,7 @@ static std::vector<int64_t> naivetags(const std::string &data)
 {
     std::vector<int64_t> out;
     for (size_t i = 0; i + TAGLEN <= data.size(); i++)
-        if (memcmp(data.data() + i, celobjtag, TAGLEN) == 0)
+        if (data[i] == 'C' && memcmp(data.data() + i, celobjtag, TAGLEN) == 0)
             out.push_back(static_cast<int64_t>(i));
     return out;
 }
@@ -85,8 +85,10 @@ TEST_CASE("a tag at the very start and a tag that is the whole file")
 
 TEST_CASE("tags across block boundaries, at every split")
 {
-    // 4096-byte blocks, the larger reads, and a few odd places between.
-    const size_t boundaries[] = {4096, 8192, 65536, 65537, 65538, 131072, 131074, 200000};
+    // 4096-byte blocks, the larger reads, a few odd places between, and
+    // places many reads into the file.
+    const size_t boundaries[] = {4096,   8192,   65536,   65537,  65538,
+                                 131072, 131074, 200000, 1 << 20, 2 << 20};
     for (size_t boundary : boundaries)
         for (size_t split = 0; split <= TAGLEN + 1; split++) {
             CAPTURE(boundary);
@@ -99,7 +101,8 @@ TEST_CASE("tags across block boundaries, at every split")
 
 TEST_CASE("a tag in the final partial block is found")
 {
-    for (size_t size : {4096u + 100, 65536u + 9, 70000u, 3 * 65536u + 400})
+    for (size_t size : {4096u + 100, 65536u + 9, 70000u, 3 * 65536u + 400, (1u << 20) + 50,
+                        3u << 20})
         for (size_t back : {size_t(9), size_t(10), size_t(327), size_t(328), size_t(329)}) {
             CAPTURE(size);
             CAPTURE(back);
@@ -138,7 +141,8 @@ TEST_CASE("random files with many tags and near misses agree with the plain sear
 {
     std::mt19937 rng(20101);
     const char *pieces[] = {"CELOBJVAR", "CELOBJVA", "C", "CELOBJVARCELOBJVAR", "ELOBJVAR"};
-    for (size_t size : {0u, 1u, 8u, 9u, 4096u, 65536u, 65537u, 65863u, 300000u}) {
+    for (size_t size : {0u, 1u, 8u, 9u, 4096u, 65536u, 65537u, 65863u, 300000u, (1u << 20) + 333,
+                        (2u << 20) + 4097}) {
         std::string data(size, '\0');
         for (char &c : data)
             c = static_cast<char>(rng() % 4 == 0 ? 'C' : rng() & 0xff);
@@ -163,6 +167,20 @@ TEST_CASE("the action can stop the scan")
     CHECK(result == SCAN_STOPPED);
     REQUIRE(got.size() == 1);
     CHECK(got[0].offset == 10);
+}
+
+TEST_CASE("the action can stop the scan far into a large file")
+{
+    std::string data(3 << 20, '\0');
+    data.replace((1 << 20) - 1, 9, "CELOBJVAR");
+    data.replace((2 << 20) + 10, 9, "CELOBJVAR");
+    tempfile file(data);
+    scanresult result;
+    std::vector<found> got = scanfile(file.path, &result, 1);
+    CHECK(result == SCAN_STOPPED);
+    REQUIRE(got.size() == 1);
+    CHECK(got[0].offset == (1 << 20) - 1);
+    CHECK(got[0].whole);
 }
 
 TEST_CASE("the Found line names the worker and the offset in lower-case hex")
