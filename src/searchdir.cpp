@@ -14,11 +14,12 @@ bool fileexists(const char *path)
     if (par.verbosity > 2)
         ENTRY();
     FILE *f = openread(path);
+    bool exists = f != nullptr;
     if (f)
         fclose(f);
     if (par.verbosity > 1)
-        TRACE("File %s %s.", path, f ? "exists" : "doesn't exist");
-    return f != nullptr;
+        TRACE("File %s %s.", path, exists ? "exists" : "doesn't exist");
+    return exists;
 }
 
 // Returns only with the game directory as the current directory.
