@@ -1,5 +1,5 @@
 // The record line: every field from its place in the record, %g numbers.
-#include <doctest/doctest.h>
+#include <gtest/gtest.h>
 
 #include <cstring>
 
@@ -11,7 +11,7 @@ static std::string recordline(const std::string &rec)
     return capturestdout(print_celobj);
 }
 
-TEST_CASE("every field is printed from its own place")
+TEST(RecordLine, EveryFieldIsPrintedFromItsOwnPlace)
 {
     std::string rec = makerecord('2', 1);
     putint(rec, CO_FOG, -3);
@@ -26,23 +26,23 @@ TEST_CASE("every field is printed from its own place")
     putfloat(rec, CO_COL, 0.7266667f);
     putfloat(rec, CO_COL + 4, 0.56916666f);
     putfloat(rec, CO_COL + 8, 0.22416666f);
-    CHECK(recordline(rec) ==
+    EXPECT_TRUE(recordline(rec) ==
           "CELOBJVAR2: ena=1 fog=-3 iat=70000 tex=moon03a.tga a=0.5 off=-1.25 siz=8 "
           "lat=1e-07 lon=1.23457e+08 rot=220 col=(0.726667 0.569167 0.224167)\n");
 }
 
-TEST_CASE("the index prints as its signed byte minus the code of '0'")
+TEST(RecordLine, TheIndexPrintsAsItsSignedByteMinusTheCodeOf0)
 {
-    CHECK(recordline(makerecord('\0', 0)).rfind("CELOBJVAR-48: ena=0 ", 0) == 0);
-    CHECK(recordline(makerecord('A', 0)).rfind("CELOBJVAR17: ", 0) == 0);
-    CHECK(recordline(makerecord('\xff', 0)).rfind("CELOBJVAR-49: ", 0) == 0);
+    EXPECT_EQ(recordline(makerecord('\0', 0)).rfind("CELOBJVAR-48: ena=0 ", 0), 0);
+    EXPECT_EQ(recordline(makerecord('A', 0)).rfind("CELOBJVAR17: ", 0), 0);
+    EXPECT_EQ(recordline(makerecord('\xff', 0)).rfind("CELOBJVAR-49: ", 0), 0);
 }
 
-TEST_CASE("the texture stops at its first NUL and never runs past its field")
+TEST(RecordLine, TheTextureStopsAtItsFirstNULAndNeverRunsPastItsField)
 {
     std::string rec = makerecord('1', 1);
     memcpy(&rec[CO_TEX], "ab\0cd", 5);
-    CHECK(recordline(rec).find(" tex=ab a=0 ") != std::string::npos);
+    EXPECT_TRUE(recordline(rec).find(" tex=ab a=0 ") != std::string::npos);
 
     // No NUL at all: 256 bytes of texture, then the next field's text.
     for (int i = 0; i < TEXLEN; i++)
@@ -50,18 +50,18 @@ TEST_CASE("the texture stops at its first NUL and never runs past its field")
     putfloat(rec, CO_A, 1);
     std::string line = recordline(rec);
     size_t tex = line.find(" tex=") + 5;
-    CHECK(line.substr(tex + TEXLEN, 5) == " a=1 ");
+    EXPECT_EQ(line.substr(tex + TEXLEN, 5), " a=1 ");
 }
 
-TEST_CASE("fields are read and written little-endian")
+TEST(RecordLine, FieldsAreReadAndWrittenLittleEndian)
 {
     memset(celobj, 0, RECLEN);
     celobj_setint(CO_ENA, 0x01020304);
-    CHECK(celobj[CO_ENA] == 4);
-    CHECK(celobj[CO_ENA + 3] == 1);
+    EXPECT_EQ(celobj[CO_ENA], 4);
+    EXPECT_EQ(celobj[CO_ENA + 3], 1);
     celobj_setfloat(CO_A, 1.0f);
-    CHECK(celobj[CO_A + 3] == 0x3f);
-    CHECK(celobj[CO_A + 2] == 0x80);
-    CHECK(celobj_float(CO_A) == 1.0f);
-    CHECK(celobj_int(CO_ENA) == 0x01020304);
+    EXPECT_EQ(celobj[CO_A + 3], 0x3f);
+    EXPECT_EQ(celobj[CO_A + 2], 0x80);
+    EXPECT_EQ(celobj_float(CO_A), 1.0f);
+    EXPECT_EQ(celobj_int(CO_ENA), 0x01020304);
 }

@@ -1,6 +1,6 @@
 // The option parser follows GNU getopt's rules: permutation, "--",
 // POSIXLY_CORRECT, clusters and values, and the offending character.
-#include <doctest/doctest.h>
+#include <gtest/gtest.h>
 
 #include <cstdlib>
 #include <random>
@@ -59,36 +59,36 @@ static void setposix(bool on)
 #endif
 }
 
-TEST_CASE("options before and after the command word")
+TEST(Options, OptionsBeforeAndAfterTheCommandWord)
 {
     setposix(false);
-    CHECK(ours({"misinfo", "-v", "2"}) == outcome{"v=2", "word=misinfo"});
-    CHECK(ours({"-v", "2", "misinfo"}) == outcome{"v=2", "word=misinfo"});
-    CHECK(ours({"a", "-fx", "b", "-v3"}) == outcome{"f=x", "v=3", "word=a"});
-    CHECK(ours({"-f", "-v", "-v", "--"}) == outcome{"f=-v", "v=--", "no word"});
-    CHECK(ours({}) == outcome{"no word"});
+    EXPECT_EQ(ours({"misinfo", "-v", "2"}), (outcome{"v=2", "word=misinfo"}));
+    EXPECT_EQ(ours({"-v", "2", "misinfo"}), (outcome{"v=2", "word=misinfo"}));
+    EXPECT_EQ(ours({"a", "-fx", "b", "-v3"}), (outcome{"f=x", "v=3", "word=a"}));
+    EXPECT_EQ(ours({"-f", "-v", "-v", "--"}), (outcome{"f=-v", "v=--", "no word"}));
+    EXPECT_EQ(ours({}), (outcome{"no word"}));
 }
 
-TEST_CASE("double dash, lone dash and bad options")
+TEST(Options, DoubleDashLoneDashAndBadOptions)
 {
     setposix(false);
-    CHECK(ours({"--", "-v"}) == outcome{"word=-v"});
-    CHECK(ours({"x", "--", "-v"}) == outcome{"word=x"});
-    CHECK(ours({"-"}) == outcome{"word=-"});
-    CHECK(ours({"-v"}) == outcome{"?v"});
-    CHECK(ours({"-x"}) == outcome{"?x"});
-    CHECK(ours({"-:"}) == outcome{"?:"});
-    CHECK(ours({"--help"}) == outcome{"?-"});
-    CHECK(ours({"-V", "2"}) == outcome{"?V"});
-    CHECK(ours({"-v1", "-f"}) == outcome{"v=1", "?f"});
+    EXPECT_EQ(ours({"--", "-v"}), (outcome{"word=-v"}));
+    EXPECT_EQ(ours({"x", "--", "-v"}), (outcome{"word=x"}));
+    EXPECT_EQ(ours({"-"}), (outcome{"word=-"}));
+    EXPECT_EQ(ours({"-v"}), (outcome{"?v"}));
+    EXPECT_EQ(ours({"-x"}), (outcome{"?x"}));
+    EXPECT_EQ(ours({"-:"}), (outcome{"?:"}));
+    EXPECT_EQ(ours({"--help"}), (outcome{"?-"}));
+    EXPECT_EQ(ours({"-V", "2"}), (outcome{"?V"}));
+    EXPECT_EQ(ours({"-v1", "-f"}), (outcome{"v=1", "?f"}));
 }
 
-TEST_CASE("POSIXLY_CORRECT stops at the first non-option")
+TEST(Options, PosixlyCorrectStopsAtTheFirstNonOption)
 {
     setposix(true);
-    CHECK(ours({"misinfo", "-x"}) == outcome{"word=misinfo"});
-    CHECK(ours({"-v", "3", "misinfo", "-v", "1"}) == outcome{"v=3", "word=misinfo"});
-    CHECK(ours({"-x", "misinfo"}) == outcome{"?x"});
+    EXPECT_EQ(ours({"misinfo", "-x"}), (outcome{"word=misinfo"}));
+    EXPECT_EQ(ours({"-v", "3", "misinfo", "-v", "1"}), (outcome{"v=3", "word=misinfo"}));
+    EXPECT_EQ(ours({"-x", "misinfo"}), (outcome{"?x"}));
     setposix(false);
 }
 
@@ -112,7 +112,7 @@ static outcome glibcs(const std::vector<std::string> &args)
     return out;
 }
 
-TEST_CASE("random command lines parse as the GNU C library's getopt parses them")
+TEST(Options, RandomCommandLinesParseAsGlibcGetoptParsesThem)
 {
     const char *tokens[] = {"-f", "-v", "x", "misinfo", "--", "-", "-fv", "-vf", "-x",
                             "-v3", "-:", "-f-", "--x", "a.mis", "-ff", "-vv", "-fx", "y"};
@@ -123,9 +123,9 @@ TEST_CASE("random command lines parse as the GNU C library's getopt parses them"
             std::vector<std::string> args(rng() % 7);
             for (std::string &a : args)
                 a = tokens[rng() % (sizeof tokens / sizeof *tokens)];
-            CAPTURE(posix);
-            CAPTURE(i);
-            REQUIRE(ours(args) == glibcs(args));
+            SCOPED_TRACE(testing::Message() << "posix = " << posix);
+            SCOPED_TRACE(testing::Message() << "i = " << i);
+            ASSERT_EQ(ours(args), glibcs(args));
         }
     }
     setposix(false);

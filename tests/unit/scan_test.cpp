@@ -1,6 +1,6 @@
 // The record scanner: every tag found once, at its offset, in order, with
 // the 328 bytes from there (zeros past the end of the file).
-#include <doctest/doctest.h>
+#include <gtest/gtest.h>
 
 #include <cstring>
 #include <random>
@@ -31,11 +31,11 @@ static void checkscan(const std::string &data)
 {
     std::vector<found> got = scandata(data);
     std::vector<int64_t> want = naivetags(data);
-    REQUIRE(got.size() == want.size());
+    ASSERT_EQ(got.size(), want.size());
     for (size_t i = 0; i < got.size(); i++) {
-        CHECK(got[i].offset == want[i]);
-        CHECK(got[i].record == expectedrecord(data, want[i]));
-        CHECK(got[i].whole == (want[i] + RECLEN <= static_cast<int64_t>(data.size())));
+        EXPECT_EQ(got[i].offset, want[i]);
+        EXPECT_EQ(got[i].record, expectedrecord(data, want[i]));
+        EXPECT_EQ(got[i].whole, (want[i] + RECLEN <= static_cast<int64_t>(data.size())));
     }
 }
 
@@ -48,42 +48,42 @@ static std::string withrecordat(size_t size, size_t at, char fill = 'x')
     return data;
 }
 
-TEST_CASE("an empty file and a file without tags yield nothing")
+TEST(Scanner, AnEmptyFileAndAFileWithoutTagsYieldNothing)
 {
-    CHECK(scandata("").empty());
-    CHECK(scandata(std::string(100000, 'C')).empty());
-    CHECK(scandata("CELOBJVA").empty());
+    EXPECT_TRUE(scandata("").empty());
+    EXPECT_TRUE(scandata(std::string(100000, 'C')).empty());
+    EXPECT_TRUE(scandata("CELOBJVA").empty());
 }
 
-TEST_CASE("the tag is matched exactly, upper case")
+TEST(Scanner, TheTagIsMatchedExactlyUpperCase)
 {
     std::string data(1000, '\0');
     data.replace(10, 9, "celobjvar");
     data.replace(100, 9, "CELOBJVAr");
     data.replace(200, 9, "CCELOBJVA");
-    CHECK(scandata(data).empty());
+    EXPECT_TRUE(scandata(data).empty());
     data.replace(300, 9, "CELOBJVAR");
     std::vector<found> got = scandata(data);
-    REQUIRE(got.size() == 1);
-    CHECK(got[0].offset == 300);
+    ASSERT_EQ(got.size(), 1);
+    EXPECT_EQ(got[0].offset, 300);
 }
 
-TEST_CASE("a tag at the very start and a tag that is the whole file")
+TEST(Scanner, ATagAtTheVeryStartAndATagThatIsTheWholeFile)
 {
     std::vector<found> got = scandata(withrecordat(5000, 0));
-    REQUIRE(got.size() == 1);
-    CHECK(got[0].offset == 0);
-    CHECK(got[0].whole);
-    CHECK(got[0].record == makerecord('1', 1));
+    ASSERT_EQ(got.size(), 1);
+    EXPECT_EQ(got[0].offset, 0);
+    EXPECT_TRUE(got[0].whole);
+    EXPECT_EQ(got[0].record, makerecord('1', 1));
 
     got = scandata("CELOBJVAR");
-    REQUIRE(got.size() == 1);
-    CHECK(got[0].offset == 0);
-    CHECK_FALSE(got[0].whole);
-    CHECK(got[0].record == std::string("CELOBJVAR") + std::string(RECLEN - TAGLEN, '\0'));
+    ASSERT_EQ(got.size(), 1);
+    EXPECT_EQ(got[0].offset, 0);
+    EXPECT_FALSE(got[0].whole);
+    EXPECT_EQ(got[0].record, std::string("CELOBJVAR") + std::string(RECLEN - TAGLEN, '\0'));
 }
 
-TEST_CASE("tags across block boundaries, at every split")
+TEST(Scanner, TagsAcrossBlockBoundariesAtEverySplit)
 {
     // 4096-byte blocks, the larger reads, a few odd places between, and
     // places many reads into the file.
@@ -91,53 +91,53 @@ TEST_CASE("tags across block boundaries, at every split")
                                  131072, 131074, 200000, 1 << 20, 2 << 20};
     for (size_t boundary : boundaries)
         for (size_t split = 0; split <= TAGLEN + 1; split++) {
-            CAPTURE(boundary);
-            CAPTURE(split);
+            SCOPED_TRACE(testing::Message() << "boundary = " << boundary);
+            SCOPED_TRACE(testing::Message() << "split = " << split);
             checkscan(withrecordat(boundary + 1000, boundary - split));
             // The record itself straddling the boundary at its far end.
             checkscan(withrecordat(boundary + 1000, boundary - RECLEN + split));
         }
 }
 
-TEST_CASE("a tag in the final partial block is found")
+TEST(Scanner, ATagInTheFinalPartialBlockIsFound)
 {
     for (size_t size : {4096u + 100, 65536u + 9, 70000u, 3 * 65536u + 400, (1u << 20) + 50,
                         3u << 20})
         for (size_t back : {size_t(9), size_t(10), size_t(327), size_t(328), size_t(329)}) {
-            CAPTURE(size);
-            CAPTURE(back);
+            SCOPED_TRACE(testing::Message() << "size = " << size);
+            SCOPED_TRACE(testing::Message() << "back = " << back);
             checkscan(withrecordat(size, size - back));
         }
 }
 
-TEST_CASE("a record cut off by the end of the file is copied with zeros")
+TEST(Scanner, ARecordCutOffByTheEndOfTheFileIsCopiedWithZeros)
 {
     std::string data = withrecordat(1000, 900);
     std::vector<found> got = scandata(data);
-    REQUIRE(got.size() == 1);
-    CHECK(got[0].offset == 900);
-    CHECK_FALSE(got[0].whole);
+    ASSERT_EQ(got.size(), 1);
+    EXPECT_EQ(got[0].offset, 900);
+    EXPECT_FALSE(got[0].whole);
     std::string want = makerecord('1', 1).substr(0, 100) + std::string(RECLEN - 100, '\0');
-    CHECK(got[0].record == want);
+    EXPECT_EQ(got[0].record, want);
 }
 
-TEST_CASE("adjacent and overlapping tags are each found once, in order")
+TEST(Scanner, AdjacentAndOverlappingTagsAreEachFoundOnceInOrder)
 {
     std::string data(4000, 'C');
     data.replace(100, RECLEN, makerecord('1', 1));
     data.replace(100 + RECLEN, RECLEN, makerecord('2', 0));
     data.replace(2000, 18, "CELOBJVARCELOBJVAR");
     std::vector<found> got = scandata(data);
-    REQUIRE(got.size() == 4);
-    CHECK(got[0].offset == 100);
-    CHECK(got[1].offset == 100 + RECLEN);
-    CHECK(got[1].record == makerecord('2', 0));
-    CHECK(got[2].offset == 2000);
-    CHECK(got[3].offset == 2009);
+    ASSERT_EQ(got.size(), 4);
+    EXPECT_EQ(got[0].offset, 100);
+    EXPECT_EQ(got[1].offset, 100 + RECLEN);
+    EXPECT_EQ(got[1].record, makerecord('2', 0));
+    EXPECT_EQ(got[2].offset, 2000);
+    EXPECT_EQ(got[3].offset, 2009);
     checkscan(data);
 }
 
-TEST_CASE("random files with many tags and near misses agree with the plain search")
+TEST(Scanner, RandomFilesWithManyTagsAndNearMissesAgreeWithThePlainSearch)
 {
     std::mt19937 rng(20101);
     const char *pieces[] = {"CELOBJVAR", "CELOBJVA", "C", "CELOBJVARCELOBJVAR", "ELOBJVAR"};
@@ -151,12 +151,12 @@ TEST_CASE("random files with many tags and near misses agree with the plain sear
             size_t at = rng() % size;
             data.replace(at, std::min(strlen(piece), size - at), piece, std::min(strlen(piece), size - at));
         }
-        CAPTURE(size);
+        SCOPED_TRACE(testing::Message() << "size = " << size);
         checkscan(data);
     }
 }
 
-TEST_CASE("the action can stop the scan")
+TEST(Scanner, TheActionCanStopTheScan)
 {
     std::string data(10000, '\0');
     data.replace(10, 9, "CELOBJVAR");
@@ -164,12 +164,12 @@ TEST_CASE("the action can stop the scan")
     tempfile file(data);
     scanresult result;
     std::vector<found> got = scanfile(file.path, &result, 1);
-    CHECK(result == SCAN_STOPPED);
-    REQUIRE(got.size() == 1);
-    CHECK(got[0].offset == 10);
+    EXPECT_EQ(result, SCAN_STOPPED);
+    ASSERT_EQ(got.size(), 1);
+    EXPECT_EQ(got[0].offset, 10);
 }
 
-TEST_CASE("the action can stop the scan far into a large file")
+TEST(Scanner, TheActionCanStopTheScanFarIntoALargeFile)
 {
     std::string data(3 << 20, '\0');
     data.replace((1 << 20) - 1, 9, "CELOBJVAR");
@@ -177,13 +177,13 @@ TEST_CASE("the action can stop the scan far into a large file")
     tempfile file(data);
     scanresult result;
     std::vector<found> got = scanfile(file.path, &result, 1);
-    CHECK(result == SCAN_STOPPED);
-    REQUIRE(got.size() == 1);
-    CHECK(got[0].offset == (1 << 20) - 1);
-    CHECK(got[0].whole);
+    EXPECT_EQ(result, SCAN_STOPPED);
+    ASSERT_EQ(got.size(), 1);
+    EXPECT_EQ(got[0].offset, (1 << 20) - 1);
+    EXPECT_TRUE(got[0].whole);
 }
 
-TEST_CASE("the Found line names the worker and the offset in lower-case hex")
+TEST(Scanner, TheFoundLineNamesTheWorkerAndTheOffsetInLowerCaseHex)
 {
     std::string data(70000, '\0');
     data.replace(0xbeef, 9, "CELOBJVAR");
@@ -191,35 +191,35 @@ TEST_CASE("the Found line names the worker and the offset in lower-case hex")
     par.verbosity = 2;
     std::string out = capturestdout([&] { scanfile(file.path); });
     par.verbosity = 0;
-    CHECK(out.find("unit(") == 0);
-    CHECK(out.substr(out.find("): ")) == "): Found CELOBJVAR at 0xbeef\n");
+    EXPECT_EQ(out.find("unit("), 0);
+    EXPECT_EQ(out.substr(out.find("): ")), "): Found CELOBJVAR at 0xbeef\n");
 }
 
 #if !defined(_WIN32)
-TEST_CASE("a read error ends the scan and is told apart from the end of the file")
+TEST(Scanner, AReadErrorEndsTheScanAndIsToldApartFromTheEndOfTheFile)
 {
     // Linux opens a directory as a stream; every read of it fails.
     FILE *f = fopen(".", "rb");
-    REQUIRE(f);
-    CHECK(scancelobj(f, "unit", [](int64_t, bool) { return true; }) == SCAN_READERROR);
+    ASSERT_TRUE(f);
+    EXPECT_EQ(scancelobj(f, "unit", [](int64_t, bool) { return true; }), SCAN_READERROR);
     fclose(f);
 }
 #endif
 
-TEST_CASE("a record beyond 4 GiB is found at its true offset")
+TEST(Scanner, ARecordBeyond4GiBIsFoundAtItsTrueOffset)
 {
     const int64_t offset = (int64_t(1) << 32) + 0x1234;
     std::string path = temppath("sparse");
     FILE *f = fopen(path.c_str(), "wb");
-    REQUIRE(f);
+    ASSERT_TRUE(f);
     std::string rec = makerecord('1', 1);
     bool written = seekto(f, offset) && fwrite(rec.data(), 1, RECLEN, f) == RECLEN;
-    CHECK(fclose(f) == 0);
-    REQUIRE(written);
+    EXPECT_EQ(fclose(f), 0);
+    ASSERT_TRUE(written);
     std::vector<found> got = scanfile(path);
     remove(path.c_str());
-    REQUIRE(got.size() == 1);
-    CHECK(got[0].offset == offset);
-    CHECK(got[0].whole);
-    CHECK(got[0].record == rec);
+    ASSERT_EQ(got.size(), 1);
+    EXPECT_EQ(got[0].offset, offset);
+    EXPECT_TRUE(got[0].whole);
+    EXPECT_EQ(got[0].record, rec);
 }
