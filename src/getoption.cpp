@@ -51,12 +51,12 @@ int getoption(optionparser *p, int argc, char *const *argv, const char *optstrin
         return -1;
     char c = *p->cluster++;
     // ':' only marks a value in optstring; it is never an option itself.
-    const char *spec = c == ':' ? nullptr : strchr(optstring, c);
-    if (!spec) {
+    const char *letter = c == ':' ? nullptr : strchr(optstring, c);
+    if (!letter) {
         p->bad = static_cast<unsigned char>(c);
         return '?';
     }
-    if (spec[1] == ':') {
+    if (letter[1] == ':') {
         if (*p->cluster) {
             p->value = p->cluster;
         } else if (p->next < argc) {
