@@ -60,6 +60,19 @@ def enable(data, offset):
     return data[:offset + 24] + struct.pack("<i", 1) + data[offset + 28:]
 
 
+# Faults are injected with strace, on Linux.
+HAS_STRACE = not UNDER_WINE and shutil.which("strace") is not None
+
+
+def strace(path, *inject):
+    """A wrapper that makes the given calls on path fail, for example
+    "read:error=EIO:when=2"."""
+    args = ["strace", "-f", "-o", os.devnull, "-P", str(path)]
+    for call in inject:
+        args += ["-e", "inject=%s" % call]
+    return args
+
+
 def shown(path):
     """A directory as the program prints it."""
     path = str(path)

@@ -1,11 +1,10 @@
 """The report command, on one named file and on the game directory."""
 import os
 import shutil
-import struct
 import unittest
 
-from harness import (OrbsetTest, REAL_MISSIONS, UNDER_WINE, enable, misgen,
-                     record_line, tag_offsets)
+from harness import (HAS_STRACE, OrbsetTest, REAL_MISSIONS, UNDER_WINE, enable, misgen,
+                     record_line, strace, tag_offsets)
 
 MOON, STAR3 = 328, 984  # record offsets in a generated mission
 
@@ -68,15 +67,14 @@ class NamedFile(OrbsetTest):
         self.check(["misinfo", "-f", "dir.mis"], self.found() + "\nmisfile=dir.mis\n\n"
                    "misinfo(#): ERROR: Cannot open file dir.mis.\n", status=1)
 
-    @unittest.skipIf(UNDER_WINE or not shutil.which("strace"), "needs strace on Linux")
+    @unittest.skipUnless(HAS_STRACE, "needs strace on Linux")
     def test_a_read_error_in_the_middle_of_the_scan_ends_the_run(self):
         data = enable(misgen.mission(5), MOON) * 40
         (self.game / "m.mis").write_bytes(data)
         # The second read of the file fails; the first is a whole window.
         out, code = self.orbset(
             "misinfo", "-f", "m.mis",
-            wrap=["strace", "-o", os.devnull, "-P", str(self.game / "m.mis"),
-                  "-e", "trace=read", "-e", "inject=read:error=EIO:when=2"])
+            wrap=strace(self.game / "m.mis", "read:error=EIO:when=2"))
         self.assertEqual(code, 1)
         self.assertTrue(out.startswith(self.found() + "\nmisfile=m.mis\n\n"), out)
         self.assertTrue(out.endswith("misinfo(#): ERROR: Cannot read file m.mis.\n"), out)

@@ -2,13 +2,13 @@
 import os
 import pwd
 import select
-import shutil
 import struct
 import subprocess
 import unittest
 
 from harness import (LAUNCHER, ORBSET, OrbsetTest, REAL_MISSIONS, UNDER_WINE,
-                     enable, hostname, misgen, normalize, record_line, tag_offsets)
+                     enable, hostname, misgen, normalize, record_line, strace,
+                     tag_offsets, HAS_STRACE)
 
 PROMPT = ("\nPatching is not undoable. Information will be lost.\n"
           "Are you sure you've made backups and want to continue (y/n)? ")
@@ -55,8 +55,11 @@ def patched(rec, number):
 
 
 def dialogue(name, old, new, answer_yes=True):
+    """The dialogue for one file; with answer_yes None, up to the prompt."""
     text = "\nPatching file %s:\nOld values:\n%sNew values:\n%s%s" % (
         name, record_line(old), record_line(new), PROMPT)
+    if answer_yes is None:
+        return text
     return text + ("%s patched.\n" % name if answer_yes else "No changes made to %s.\n" % name)
 
 
@@ -351,7 +354,7 @@ class Replaced(PatchTest):
                 rest, _ = proc.communicate(b"y\n", timeout=60)
                 self.assertEqual(proc.returncode, 1)
                 self.assertEqual(normalize(out + rest), self.found() + dialogue(
-                    "miss5.mis", self.old("miss5.mis"), patched(self.old("miss5.mis"), 5))[:-len("miss5.mis patched.\n")]
+                    "miss5.mis", self.old("miss5.mis"), patched(self.old("miss5.mis"), 5), None)
                     + "mispatch(#): ERROR: miss5.mis changed since it was read.\n")
                 self.assertEqual((self.game / "miss5.mis").read_bytes(), replaced)
 
@@ -387,35 +390,31 @@ class Faults(PatchTest):
                                 input=b"y y y")
         self.assertEqual(code, 1)
         self.assertEqual(out, self.found() + dialogue("miss1.mis", self.old("miss1.mis"),
-                                                      patched(self.old("miss1.mis"), 1))[:-len("miss1.mis patched.\n")]
+                                                      patched(self.old("miss1.mis"), 1), None)
                          + "mispatch(#): ERROR: Cannot open miss1.mis for writing.\n")
         for name, data in self.before.items():
             self.assertEqual((self.game / name).read_bytes(), data)
 
-    def strace(self, *inject):
-        return ["strace", "-f", "-o", os.devnull, "-P", str(self.game / "miss5.mis"),
-                "-e", "trace=write,close", *inject]
-
-    def fails_writing_miss5(self, *inject):
-        out, code = self.orbset(wrap=self.strace(*inject), input=b"y y y")
+    def fails_writing_miss5(self, inject):
+        out, code = self.orbset(wrap=strace(self.game / "miss5.mis", inject), input=b"y y y")
         self.assertEqual(code, 1)
         start = self.found() + dialogue("miss1.mis", self.old("miss1.mis"), patched(self.old("miss1.mis"), 1))
-        start += dialogue("miss5.mis", self.old("miss5.mis"), patched(self.old("miss5.mis"), 5))[:-len("miss5.mis patched.\n")]
+        start += dialogue("miss5.mis", self.old("miss5.mis"), patched(self.old("miss5.mis"), 5), None)
         self.assertEqual(out, start + "mispatch(#): ERROR: Cannot write to miss5.mis.\n")
         # Files patched before stay patched; the files after are untouched.
         self.assert_patched_only_there(self.before["miss1.mis"],
                                        (self.game / "miss1.mis").read_bytes(), 328, 1)
         self.assertEqual((self.game / "miss6.mis").read_bytes(), self.before["miss6.mis"])
 
-    @unittest.skipUnless(shutil.which("strace"), "needs strace")
+    @unittest.skipUnless(HAS_STRACE, "needs strace")
     def test_a_write_that_fails_at_the_flush(self):
-        self.fails_writing_miss5("-e", "inject=write:error=ENOSPC")
+        self.fails_writing_miss5("write:error=ENOSPC")
         self.assertEqual((self.game / "miss5.mis").read_bytes(), self.before["miss5.mis"])
 
-    @unittest.skipUnless(shutil.which("strace"), "needs strace")
+    @unittest.skipUnless(HAS_STRACE, "needs strace")
     def test_a_write_that_fails_at_the_close(self):
         # Every close of the file fails; only the update's close matters.
-        self.fails_writing_miss5("-e", "inject=close:error=EIO")
+        self.fails_writing_miss5("close:error=EIO")
         after = (self.game / "miss5.mis").read_bytes()
         # The bytes reached the file before close failed; nothing else moved.
         self.assertIn(after, (self.before["miss5.mis"],

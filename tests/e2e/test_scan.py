@@ -1,15 +1,12 @@
 """The record scan as both commands run it on files many reads long, and
 on files whose reading fails part way."""
-import os
-import shutil
 import struct
 import unittest
 
-from harness import OrbsetTest, UNDER_WINE, misgen, record_line, tag_offsets
+from harness import HAS_STRACE, OrbsetTest, misgen, record_line, strace, tag_offsets
 from test_mispatch import PatchTest, dialogue, patched
 
 MIB = 1 << 20
-HAS_STRACE = not UNDER_WINE and shutil.which("strace")
 
 
 def big_file():
@@ -35,14 +32,6 @@ def report(data, worker="misinfo"):
         if struct.unpack_from("<i", rec, 24)[0] == 1:
             out += record_line(rec)
     return out
-
-
-def strace(path, *inject):
-    """A wrapper that makes the given calls on path fail."""
-    args = ["strace", "-o", os.devnull, "-P", str(path)]
-    for call in inject:
-        args += ["-e", "inject=%s" % call]
-    return args
 
 
 class Report(OrbsetTest):
