@@ -3,25 +3,42 @@
 
 #include "orbset.h"
 
-// Shows prompt and reads one whitespace-delimited word; true when it
-// begins with y or Y. The end of the input is no. Further words on the
-// same line answer the following prompts.
+// Once reading the answers has failed, what comes later may belong to
+// another question: no answer is read again.
+static bool inputfailed;
+
+// Reads one whitespace-delimited word; true when it begins with y or Y.
+// The end of the input is no, and so is an input error, for this and
+// every later question.
+static bool readyes()
+{
+    if (inputfailed)
+        return false;
+    int c;
+    do
+        c = getchar();
+    while (c != EOF && isspace(c));
+    bool yes = c == 'y' || c == 'Y';
+    while (c != EOF && !isspace(c))
+        c = getchar();
+    if (ferror(stdin)) {
+        inputfailed = true;
+        return false;
+    }
+    if (c != EOF)
+        ungetc(c, stdin);
+    return yes;
+}
+
+// Shows prompt and reads the answer. Further words on the same line answer
+// the following prompts. A question that could not be shown, with the
+// values before it, gets no yes: nothing is written that was not shown.
 bool confirm(const char *prompt)
 {
     if (par.verbosity > 2)
         ENTRY();
     fputs(prompt, stdout);
-    fflush(stdout);
-    int c;
-    do
-        c = getchar();
-    while (c != EOF && isspace(c));
-    if (c == EOF)
+    if (fflush(stdout) != 0 || ferror(stdout))
         return false;
-    bool yes = c == 'y' || c == 'Y';
-    while (c != EOF && !isspace(c))
-        c = getchar();
-    if (c != EOF)
-        ungetc(c, stdin);
-    return yes;
+    return readyes();
 }

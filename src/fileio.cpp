@@ -3,37 +3,65 @@
 #include <cstdlib>
 #include <cstring>
 #include <dirent.h>
+#include <fcntl.h>
 #include <strings.h>
 #include <sys/stat.h>
 #include <unistd.h>
 
 #include "orbset.h"
 
+#if defined(_WIN32)
+#include <io.h>
+#include <windows.h>
+#endif
+
+#if defined(_WIN32)
 FILE *openread(const char *path)
 {
     FILE *f = fopen(path, "rb");
     if (!f)
         return nullptr;
-#if !defined(_WIN32)
-    // Linux opens a directory for reading and fails only at the first
-    // read; a directory is never a file here. Windows refuses to open one.
-    struct stat st;
-    if (fstat(fileno(f), &st) != 0 || S_ISDIR(st.st_mode)) {
+    // CON, NUL and pipes open like files; only a file on a disk is one.
+    // Windows refuses to open a directory.
+    if (GetFileType(reinterpret_cast<HANDLE>(_get_osfhandle(_fileno(f)))) != FILE_TYPE_DISK) {
         fclose(f);
         return nullptr;
     }
-#endif
     return f;
 }
-
-bool seekto(FILE *f, int64_t offset)
-{
-#if defined(_WIN32)
-    return _fseeki64(f, offset, SEEK_SET) == 0;
 #else
-    return fseeko(f, static_cast<off_t>(offset), SEEK_SET) == 0;
-#endif
+int openregular(const char *path, int mode)
+{
+    // Opening a FIFO would wait for its other end: open without waiting,
+    // then accept a regular file only (a directory, a device or a FIFO is
+    // no mission file), and read and write it as usual from then on.
+    int fd;
+    do
+        fd = open(path, mode | O_NONBLOCK | O_CLOEXEC);
+    while (fd < 0 && errno == EINTR);
+    if (fd < 0)
+        return -1;
+    struct stat st;
+    int flags = fcntl(fd, F_GETFL);
+    if (fstat(fd, &st) != 0 || !S_ISREG(st.st_mode) || flags < 0 ||
+        fcntl(fd, F_SETFL, flags & ~O_NONBLOCK) != 0) {
+        close(fd);
+        return -1;
+    }
+    return fd;
 }
+
+FILE *openread(const char *path)
+{
+    int fd = openregular(path, O_RDONLY);
+    if (fd < 0)
+        return nullptr;
+    FILE *f = fdopen(fd, "rb");
+    if (!f)
+        close(fd);
+    return f;
+}
+#endif
 
 char *curdir()
 {

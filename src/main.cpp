@@ -24,6 +24,7 @@ void chkw()
 
 int main(int argc, char **argv)
 {
+    startstreams();
     consolestart();
     if (helprequested(argc, argv))
         cmd_help();

@@ -68,34 +68,58 @@ static void applyrow(const celobjrow *row)
     celobj_setint(CO_FOG, 1);
 }
 
-enum writeresult { WRITE_OK, WRITE_NOOPEN, WRITE_NOSEEK, WRITE_CHANGED, WRITE_FAILED };
+enum writeresult {
+    WRITE_OK,
+    WRITE_NOOPEN,
+    WRITE_NOSEEK,
+    WRITE_NOREAD,
+    WRITE_CHANGED,
+    WRITE_FAILED,   // nothing changed: the old record is back on disk
+    WRITE_DAMAGED,  // and not even the old record could be put back
+};
 
-// Writes celobj over the record at offset, provided the file still holds
-// the bytes the scan found there (old). Nothing is written otherwise.
-static writeresult overwrite(FILE *f, int64_t offset, const unsigned char *old)
+// After a failed write or sync: the bytes written go back, and the record
+// is read again, since only the file itself can say that it holds its old
+// bytes.
+static bool putback(heldfile *f, int64_t offset, const unsigned char *old, long written)
 {
-    unsigned char ondisk[RECLEN];
-    if (!seekto(f, offset))
-        return WRITE_NOSEEK;
-    if (fread(ondisk, RECLEN, 1, f) != 1 || memcmp(ondisk, old, RECLEN) != 0)
-        return WRITE_CHANGED;
-    // A stream that was read must be positioned again before it is written.
-    if (!seekto(f, offset))
-        return WRITE_NOSEEK;
-    if (fwrite(celobj, RECLEN, 1, f) != 1 || fflush(f) != 0)
-        return WRITE_FAILED;
-    return WRITE_OK;
+    unsigned char now[RECLEN];
+    return heldseek(f, offset) && heldwrite(f, old, written) == written && heldsync(f) &&
+           heldseek(f, offset) && heldread(f, now, RECLEN) == RECLEN &&
+           memcmp(now, old, RECLEN) == 0;
 }
 
-// Even the close can fail to deliver what was written.
+// Writes celobj over the record at offset and puts it on the disk,
+// provided the file still holds the bytes the scan found there (old).
+// Whatever goes wrong, the file is left holding old, or the result says
+// that it may not.
+static writeresult overwrite(heldfile *f, int64_t offset, const unsigned char *old)
+{
+    unsigned char ondisk[RECLEN];
+    if (!heldseek(f, offset))
+        return WRITE_NOSEEK;
+    long got = heldread(f, ondisk, RECLEN);
+    if (got < 0)
+        return WRITE_NOREAD;
+    if (got != RECLEN || memcmp(ondisk, old, RECLEN) != 0)
+        return WRITE_CHANGED;
+    if (!heldseek(f, offset))
+        return WRITE_NOSEEK;
+    long written = heldwrite(f, celobj, RECLEN);
+    if (written == RECLEN && heldsync(f))
+        return WRITE_OK;
+    return putback(f, offset, old, written) ? WRITE_FAILED : WRITE_DAMAGED;
+}
+
+// The file is held from the re-read to the sync, so no other writer comes
+// between the comparison and the write.
 static writeresult writerecord(const char *path, int64_t offset, const unsigned char *old)
 {
-    FILE *f = fopen(path, "r+b");
-    if (!f)
+    heldfile f;
+    if (!holdfile(path, &f))
         return WRITE_NOOPEN;
-    writeresult result = overwrite(f, offset, old);
-    if (fclose(f) != 0 && result == WRITE_OK)
-        result = WRITE_FAILED;
+    writeresult result = overwrite(&f, offset, old);
+    releasefile(&f);
     return result;
 }
 
@@ -160,10 +184,15 @@ void mispatch(const char *path, const char *stockname)
         FATAL("Cannot open %s for writing.", path);
     case WRITE_NOSEEK:
         FATAL("Cannot seek to 0x%llx in %s.", at, path);
+    case WRITE_NOREAD:
+        FATAL("Cannot read file %s.", path);
     case WRITE_CHANGED:
         FATAL("%s changed since it was read.", path);
     case WRITE_FAILED:
         FATAL("Cannot write to %s.", path);
+    case WRITE_DAMAGED:
+        FATAL("Cannot write to %s, nor put its old record back: the file may be damaged. "
+              "Restore it from your backup.", path);
     case WRITE_OK:
         break;
     }

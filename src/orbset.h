@@ -43,11 +43,35 @@ bool fileexists(const char *path);
 void searchdir();
 void chkw();
 
-// Files: opening for reading never yields a directory; seeks are 64-bit.
+// The standard streams and signals, set up before anything else runs.
+void startstreams();
+
+// Files: opening for reading never waits and yields regular files only.
 FILE *openread(const char *path);
-bool seekto(FILE *f, int64_t offset);
+#if !defined(_WIN32)
+int openregular(const char *path, int mode);  // a descriptor, or -1
+#endif
 char *curdir();  // full path of the current directory, malloc'd, or null
 char *diskname(const char *name);  // name as it lies in ".", malloc'd
+
+// A mission file held for its update: opened for reading and writing,
+// regular files only, and no other writer while it is held (a lock on
+// Linux, a share mode on Windows). Reads and writes go straight to the
+// file and return the bytes done (heldread: -1 on an error, fewer than
+// asked at the end of the file); heldsync returns once they are on disk.
+struct heldfile {
+#if defined(_WIN32)
+    void *handle;
+#else
+    int fd;
+#endif
+};
+bool holdfile(const char *path, heldfile *held);
+bool heldseek(heldfile *held, int64_t offset);
+long heldread(heldfile *held, unsigned char *buf, long size);
+long heldwrite(heldfile *held, const unsigned char *buf, long size);
+bool heldsync(heldfile *held);
+void releasefile(heldfile *held);
 
 // The commands.
 [[noreturn]] void cmd_help();

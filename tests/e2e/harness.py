@@ -87,6 +87,17 @@ def hostname(name):
     return name.replace("\\", "/") if UNDER_WINE else name
 
 
+def environment(traced=False):
+    """The program's environment: no POSIXLY_CORRECT from outside, and
+    when traced, no leak check (LeakSanitizer cannot run under ptrace, as
+    strace runs it)."""
+    environ = dict(os.environ)
+    environ.pop("POSIXLY_CORRECT", None)
+    if traced:
+        environ["ASAN_OPTIONS"] = environ.get("ASAN_OPTIONS", "") + ":detect_leaks=0"
+    return environ
+
+
 class OrbsetTest(unittest.TestCase):
     maxDiff = None
 
@@ -114,12 +125,8 @@ class OrbsetTest(unittest.TestCase):
 
     def orbset(self, *args, cwd=None, input=b"", env=None, wrap=()):
         """Runs orbset; returns (normalized standard output, exit status)."""
-        environ = dict(os.environ)
-        environ.pop("POSIXLY_CORRECT", None)
+        environ = environment(traced=bool(wrap))
         environ.update(env or {})
-        if wrap:
-            # LeakSanitizer cannot run under ptrace, as strace runs it.
-            environ["ASAN_OPTIONS"] = environ.get("ASAN_OPTIONS", "") + ":detect_leaks=0"
         proc = subprocess.run(list(wrap) + LAUNCHER + [ORBSET] + list(args),
                               cwd=cwd or self.game, input=input, env=environ,
                               stdout=subprocess.PIPE, timeout=600)

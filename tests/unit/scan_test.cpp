@@ -206,6 +206,15 @@ TEST(Scanner, AReadErrorEndsTheScanAndIsToldApartFromTheEndOfTheFile)
 }
 #endif
 
+static bool seekfar(FILE *f, int64_t offset)
+{
+#if defined(_WIN32)
+    return _fseeki64(f, offset, SEEK_SET) == 0;
+#else
+    return fseeko(f, static_cast<off_t>(offset), SEEK_SET) == 0;
+#endif
+}
+
 TEST(Scanner, ARecordBeyond4GiBIsFoundAtItsTrueOffset)
 {
     const int64_t offset = (int64_t(1) << 32) + 0x1234;
@@ -213,7 +222,7 @@ TEST(Scanner, ARecordBeyond4GiBIsFoundAtItsTrueOffset)
     FILE *f = fopen(path.c_str(), "wb");
     ASSERT_TRUE(f);
     std::string rec = makerecord('1', 1);
-    bool written = seekto(f, offset) && fwrite(rec.data(), 1, RECLEN, f) == RECLEN;
+    bool written = seekfar(f, offset) && fwrite(rec.data(), 1, RECLEN, f) == RECLEN;
     EXPECT_EQ(fclose(f), 0);
     ASSERT_TRUE(written);
     std::vector<found> got = scanfile(path);
