@@ -2,7 +2,6 @@
 #include <cerrno>
 #include <cstdlib>
 #include <cstring>
-#include <dirent.h>
 #include <fcntl.h>
 #include <strings.h>
 #include <sys/stat.h>
@@ -63,6 +62,25 @@ FILE *openread(const char *path)
 }
 #endif
 
+const char *basepart(const char *path)
+{
+    const char *base = path;
+    for (const char *p = path; *p; p++) {
+#if defined(_WIN32)
+        // In a double-byte code page (Japanese 932 among them) the second
+        // byte of a character may be a backslash that separates nothing.
+        // UTF-8 has no such bytes, and no lead bytes either.
+        if (IsDBCSLeadByte(static_cast<BYTE>(*p)) && p[1]) {
+            p++;
+            continue;
+        }
+#endif
+        if (*p == '/' || *p == '\\')
+            base = p + 1;
+    }
+    return base;
+}
+
 char *curdir()
 {
     for (size_t size = 256; size <= 1 << 20; size *= 2) {
@@ -78,32 +96,38 @@ char *curdir()
     return nullptr;
 }
 
+static char *copyof(const char *text)
+{
+    char *copy = strdup(text);
+    if (!copy)
+        FATAL("Out of memory.");
+    return copy;
+}
+
 // Installations copied from the game's CD or a store may name their files
 // in any letter case, which matters where the file system tells case
 // apart. The exact name wins; otherwise the first readable entry of the
 // listing that equals name ignoring case; otherwise name itself.
 char *diskname(const char *name)
 {
-    const char *found = name;
     FILE *f = openread(name);
-    DIR *dir = f ? nullptr : opendir(".");
-    if (f)
+    if (f) {
         fclose(f);
-    while (struct dirent *entry = dir ? readdir(dir) : nullptr) {
-        if (strcasecmp(entry->d_name, name) != 0)
-            continue;
-        // A folder or an unreadable entry must not hide the file itself.
-        FILE *candidate = openread(entry->d_name);
-        if (candidate) {
-            fclose(candidate);
-            found = entry->d_name;
-            break;
-        }
+        return copyof(name);
     }
-    char *copy = strdup(found);
-    if (dir)
-        closedir(dir);
-    if (!copy)
-        FATAL("Out of memory.");
+    listing *l = openlisting();
+    const char *found = nullptr;
+    bool failed;
+    while (!found && l && (found = nextentry(l, &failed))) {
+        // A folder or an unreadable entry must not hide the file itself.
+        FILE *candidate = strcasecmp(found, name) == 0 ? openread(found) : nullptr;
+        if (candidate)
+            fclose(candidate);
+        else
+            found = nullptr;
+    }
+    char *copy = copyof(found ? found : name);
+    if (l)
+        closelisting(l);
     return copy;
 }

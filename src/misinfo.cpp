@@ -1,6 +1,5 @@
 // The report command: prints the enabled records of mission files.
 #include <cstring>
-#include <dirent.h>
 #include <strings.h>
 
 #include "celobj.h"
@@ -38,15 +37,19 @@ void cmd_misinfo()
         misinfo(par.file);
         return;
     }
-    DIR *dir = opendir(".");
-    if (!dir)
+    listing *l = openlisting();
+    if (!l)
         FATAL("Cannot open current directory.");
     // In the listing's own order: the report shows what is on disk, as is.
-    while (struct dirent *entry = readdir(dir)) {
+    bool failed;
+    while (const char *name = nextentry(l, &failed)) {
         if (par.verbosity > 3)
-            TRACE("dirent=%s", entry->d_name);
-        if (hasmissuffix(entry->d_name))
-            misinfo(entry->d_name);
+            TRACE("dirent=%s", name);
+        if (hasmissuffix(name))
+            misinfo(name);
     }
-    closedir(dir);
+    // A listing cut short is no complete report.
+    if (failed)
+        FATAL("Cannot read current directory.");
+    closelisting(l);
 }

@@ -41,10 +41,7 @@ static bool stopatenabled(int64_t offset, bool whole)
 // would silently wrap into some other mission's number.
 static bool missionnumber(const char *path, int *number)
 {
-    const char *base = path;
-    for (const char *p = path; *p; p++)
-        if (*p == '/' || *p == '\\')
-            base = p + 1;
+    const char *base = basepart(path);
     if (strncmp(base, "miss", 4) != 0)
         return false;
     char *end;

@@ -51,8 +51,17 @@ FILE *openread(const char *path);
 #if !defined(_WIN32)
 int openregular(const char *path, int mode);  // a descriptor, or -1
 #endif
+const char *basepart(const char *path);  // after the last slash or backslash
 char *curdir();  // full path of the current directory, malloc'd, or null
 char *diskname(const char *name);  // name as it lies in ".", malloc'd
+
+// The listing of the current directory: null when it cannot be opened;
+// nextentry returns null at its end, with failed set when that end is a
+// read error.
+struct listing;
+listing *openlisting();
+const char *nextentry(listing *l, bool *failed);
+void closelisting(listing *l);
 
 // A mission file held for its update: opened for reading and writing,
 // regular files only, and no other writer while it is held (a lock on

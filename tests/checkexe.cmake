@@ -1,5 +1,6 @@
 # The Windows program as a player gets it: 32-bit, no DLL beyond the
-# system's, and a manifest that runs it as the invoking user.
+# system's, and a manifest that runs it as the invoking user with UTF-8 as
+# its code page.
 #   cmake -DOBJDUMP=... -DEXE=... -P checkexe.cmake
 execute_process(COMMAND ${OBJDUMP} -p ${EXE} OUTPUT_VARIABLE headers COMMAND_ERROR_IS_FATAL ANY)
 if(NOT headers MATCHES "Magic[ \t]+010b")
@@ -15,8 +16,10 @@ foreach(line ${imports})
   endif()
 endforeach()
 file(READ ${EXE} bytes HEX)
-string(HEX "level=\"asInvoker\"" wanted)
-string(FIND "${bytes}" "${wanted}" at)
-if(at EQUAL -1)
-  message(FATAL_ERROR "${EXE} carries no asInvoker manifest")
-endif()
+foreach(wanted "level=\"asInvoker\"" ">UTF-8</activeCodePage>")
+  string(HEX "${wanted}" hex)
+  string(FIND "${bytes}" "${hex}" at)
+  if(at EQUAL -1)
+    message(FATAL_ERROR "${EXE}'s manifest lacks ${wanted}")
+  endif()
+endforeach()

@@ -1,0 +1,141 @@
+"""Folders and files named in any script: found, listed, opened, patched
+and printed as named. On Windows the program's text is UTF-8; on Linux a
+name is the bytes the file system holds."""
+import fcntl
+import os
+import pty
+import re
+import select
+import struct
+import subprocess
+import termios
+import unittest
+
+from harness import (LAUNCHER, ORBSET, UNDER_WINE, OrbsetTest, environment, misgen,
+                     record_line, shown)
+from test_mispatch import PatchTest, dialogue, patched
+
+FOLDERS = ["Игры/Вор 2", "ゲーム/シーフ", "Jeux/Thïef Gold édition", "🎮 games/thief"]
+# name -> mission number it patches as, or None for no mission
+FILES = {
+    "miss5 — копия.mis": 5,
+    "miss6-копия.mis": 6,
+    "miss7_表.mis": 7,  # 表 ends in the byte 0x5C in code page 932
+    "miss9 🌙.mis": 9,
+    "miss12-Ünïcødé.mis": 12,
+    "луна.mis": None,
+}
+
+
+def utf8(out):
+    """The program's output, read as UTF-8 (the harness reads it byte for byte)."""
+    return out.encode("latin-1").decode("utf-8")
+
+
+class Names(PatchTest):
+    def place(self, folder):
+        """A game folder and a start folder below it, both with the name."""
+        self.game = self.tmp.joinpath(*folder.split("/"))
+        self.start = self.game / folder.split("/")[0]
+        self.start.mkdir(parents=True)
+        self.install(missions=[])
+        data = {}
+        for name, number in FILES.items():
+            data[name] = misgen.mission(number or 1)
+            (self.game / name).write_bytes(data[name])
+        return data
+
+    def test_the_report_lists_every_file_as_named(self):
+        for folder in FOLDERS:
+            with self.subTest(folder=folder):
+                data = self.place(folder)
+                out, code = self.orbset("misinfo", cwd=self.start)
+                self.assertEqual(code, 0)
+                out = utf8(out)
+                self.assertTrue(out.startswith("Thief2 directory is %s.\n" % shown(self.game)), out)
+                # In the listing's order, which is the file system's own.
+                reports = out.split("\nmisfile=")[1:]
+                self.assertEqual(sorted(r.split("\n")[0] for r in reports), sorted(FILES))
+                for report in reports:
+                    name = report.split("\n")[0]
+                    rec = data[name][328:656]
+                    self.assertEqual(report, "%s\n\n%s" % (name, record_line(rec)))
+
+    def test_a_named_file_is_patched_with_the_row_of_its_number(self):
+        data = self.place(FOLDERS[0])
+        for name, number in FILES.items():
+            with self.subTest(name=name):
+                out, code = self.orbset("-v", "1", "-f", name, input=b"y\n", cwd=self.start)
+                out = utf8(out)
+                after = (self.game / name).read_bytes()
+                if number is None:
+                    self.assertEqual(out, self.found()
+                                     + "mispatch(#): Cannot get mission number for file %s.\n" % name)
+                    self.assertEqual(after, data[name])
+                    continue
+                old = data[name][328:656]
+                self.assertEqual(code, 0)
+                self.assertEqual(out, self.found()
+                                 + "mispatch(#): Mission number %d. sizeof=16\n" % number
+                                 + dialogue(name, old, patched(old, number)))
+                self.assert_patched_only_there(data[name], after, 328, number)
+
+
+@unittest.skipIf(UNDER_WINE, "Linux file names")
+class BytesOnLinux(OrbsetTest):
+    def test_a_name_that_is_no_utf8_is_used_byte_for_byte(self):
+        self.install(missions=[])
+        name = b"miss5-\xe9t\xe9.mis"  # Latin-1, not UTF-8
+        data = misgen.mission(5)
+        with open(os.path.join(bytes(self.game), name), "wb") as f:
+            f.write(data)
+        proc = subprocess.run([ORBSET, "misinfo"], cwd=self.game, stdout=subprocess.PIPE,
+                              env=environment(), timeout=60)
+        self.assertEqual(proc.returncode, 0)
+        self.assertIn(b"\nmisfile=" + name + b"\n\n", proc.stdout)
+
+
+@unittest.skipUnless(UNDER_WINE, "a Windows console, under Wine in a terminal")
+class Console(OrbsetTest):
+    """In a console (a terminal's, under Wine) the names show right while
+    the program runs, and the console's code page is the one it found once
+    the program has ended."""
+
+    def test_names_show_right_and_the_code_page_comes_back(self):
+        self.game = self.tmp / "Игры" / "Вор 2"
+        self.game.mkdir(parents=True)
+        self.install(missions=[])
+        (self.game / "miss5 — копия.mis").write_bytes(misgen.mission(5))
+        seen = self.in_terminal(["cmd", "/c", "chcp & %s misinfo & chcp" % shown(ORBSET)])
+        self.assertIn("Thief2 directory is %s." % shown(self.game), seen)
+        self.assertIn("misfile=miss5 — копия.mis", seen)
+        pages = [line for line in seen.splitlines() if line.startswith("Active code page")]
+        self.assertEqual(len(pages), 2, seen)
+        self.assertEqual(pages[0], pages[1])
+
+    def in_terminal(self, args):
+        """What a terminal shows of the command, run on a pseudo-terminal."""
+        leader, follower = pty.openpty()
+        # Wide enough that no line wraps.
+        fcntl.ioctl(follower, termios.TIOCSWINSZ, struct.pack("HHHH", 50, 400, 0, 0))
+        proc = subprocess.Popen(LAUNCHER + args, stdin=follower, stdout=follower,
+                                stderr=follower, cwd=self.game, env=environment())
+        os.close(follower)
+        shown_text = b""
+        while select.select([leader], [], [], 60)[0]:
+            try:
+                chunk = os.read(leader, 4096)
+            except OSError:  # the terminal closed with the last process
+                break
+            if not chunk:
+                break
+            shown_text += chunk
+        os.close(leader)
+        proc.wait(timeout=60)
+        # The terminal's own control sequences are no part of the text.
+        text = shown_text.decode("utf-8", "replace").replace("\r", "")
+        return re.sub(r"\x1b\[[0-9;?]*[A-Za-z]", "", text)
+
+
+if __name__ == "__main__":
+    unittest.main()
