@@ -151,6 +151,17 @@ class Listing(OrbsetTest):
         self.assertIn("cmd_misinfo(#): dirent=miss1.mis\n\nmisfile=miss1.mis\n\n"
                       + founds("misinfo", MOON), body)
 
+    @unittest.skipUnless(HAS_STRACE, "needs strace on Linux")
+    def test_a_listing_that_fails_part_way_ends_the_run(self):
+        # Many entries, so that the listing takes more than one read.
+        self.install(missions=["miss1.mis"])
+        for i in range(2000):
+            (self.game / ("note%04d.txt" % i)).write_bytes(b"")
+        out, code = self.orbset("misinfo", wrap=strace(self.game, "getdents64:error=EIO:when=2"))
+        self.assertEqual(code, 1)
+        self.assertTrue(out.endswith("cmd_misinfo(#): ERROR: Cannot read current directory.\n"),
+                        out)
+
     def test_a_directory_named_like_a_mission_ends_the_run(self):
         self.install(missions=[])
         (self.game / "old.mis").mkdir()
