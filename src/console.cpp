@@ -77,14 +77,18 @@ static void usetextcodepage()
 
 // The C runtime's text mode may recode what goes to a console as if it
 // were in its own locale's code page; in binary mode the console gets
-// the bytes as they are (a line feed still starts a new line there). The
-// buffer hands each line over whole, not split inside a character.
+// the bytes as they are (a line feed still starts a new line there).
+// Unbuffered, a character's bytes would reach the console one write at a
+// time; the buffer holds a whole file's report, which goes out when it
+// is complete, as does everything before a question.
+enum { CONSOLEBUFFER = 64 * 1024 };
+
 static void rawconsoleoutput()
 {
     if (!isconsole(STD_OUTPUT_HANDLE))
         return;
     _setmode(_fileno(stdout), _O_BINARY);
-    setvbuf(stdout, nullptr, _IOFBF, BUFSIZ);
+    setvbuf(stdout, nullptr, _IOFBF, CONSOLEBUFFER);
 }
 #endif
 

@@ -21,6 +21,8 @@ void misinfo(const char *path)
     if (scancelobj(f, __func__, printenabled) == SCAN_READERROR)
         FATAL("Cannot read file %s.", path);
     fclose(f);
+    // Each file's report is shown as soon as it is complete.
+    fflush(stdout);
 }
 
 static bool hasmissuffix(const char *name)
