@@ -2,6 +2,10 @@
 """Writes the benchmark's input files.
 
     gendata.py real SIZE OUT [MISSION...]  the mission files repeated to SIZE bytes
+    gendata.py folder COUNT SIZE DIR [MISSION...]
+                                           DIR/miss1.mis ... missCOUNT.mis, each
+                                           the mission files repeated to about
+                                           SIZE bytes, starting with another one
     gendata.py adversarial SIZE OUT        random bytes, a 'C' every 64 bytes and
                                            a near-miss tag every 512 bytes,
                                            a tag every MiB
@@ -35,6 +39,16 @@ def real(size, out, missions):
             left -= min(left, len(data))
 
 
+def folder(count, size, out, missions):
+    """A game folder of count mission files of about size bytes: each
+    starts with another of the fan-made files and is a few KiB shorter
+    than the one before, so no two end in the same place of a block."""
+    for number in range(1, count + 1):
+        turn = (number - 1) % len(missions)
+        real(size - (number - 1) * 4321, "%s/miss%d.mis" % (out, number),
+             missions[turn:] + missions[:turn])
+
+
 def adversarial(size, out):
     rnd = random.Random(20101)
     misses = near_misses()
@@ -54,6 +68,8 @@ def adversarial(size, out):
 def main(argv):
     if len(argv) >= 5 and argv[1] == "real":
         real(int(argv[2]), argv[3], argv[4:])
+    elif len(argv) >= 6 and argv[1] == "folder":
+        folder(int(argv[2]), int(argv[3]), argv[4], argv[5:])
     elif len(argv) == 4 and argv[1] == "adversarial":
         adversarial(int(argv[2]), argv[3])
     else:

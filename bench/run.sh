@@ -2,32 +2,53 @@
 # Times orbset's record scan against ripgrep, grep and plain reading, on
 # the same files in the same run:
 #
-#   bench/run.sh [ROUNDS]      (default 5 rounds per command, median shown)
+#   bench/run.sh [PASSES]      (default 5)
 #
-# Builds a release orbset in build/bench-release (or takes $ORBSET), and
-# writes its inputs to build/bench-data, once: 512 MiB of the fan-made
-# mission files repeated ($ORBSET_REAL_MISSIONS, default ../shared/
-# real-missions), 512 MiB of adversarial bytes, and the first 64 MiB of
-# each. Needs rg, grep, hyperfine, /usr/bin/time and python3. Not a test:
-# the numbers depend on the machine.
+# Three workloads: a game folder of 16 mission files of about 4 MiB made
+# from the fan-made missions (`misinfo` over the folder), and 512 MiB of
+# real and of adversarial data (`misinfo -f`). A pass is one hyperfine run
+# per workload with all of its commands, a few runs each; passes go round
+# the workloads, so a change in the machine's load falls on every command
+# alike. Medians are over the runs of all passes.
+#
+# Builds a release orbset in build/bench-release (or takes $ORBSET). A
+# second build is timed in the same runs as "before": $ORBSET_BEFORE, or
+# the revision $ORBSET_BEFORE_REV (say main) built in build/bench-before.
+# Writes its inputs to build/bench-data, once: the folder, 512 MiB of the
+# fan-made mission files repeated ($ORBSET_REAL_MISSIONS, default
+# ../shared/real-missions), 512 MiB of adversarial bytes, and the first 64
+# MiB of each. Needs rg, grep, dd, hyperfine, /usr/bin/time and python3.
+# Not a test: the numbers depend on the machine.
 set -euo pipefail
 cd "$(dirname "$0")/.."
 src=$PWD
-rounds=${1:-5}
+passes=${1:-5}
 real_missions=${ORBSET_REAL_MISSIONS:-$src/../shared/real-missions}
 data=$src/build/bench-data
+folder=$data/folder
 mib=$((1024 * 1024))
 
+release() {  # source folder, build folder
+  cmake -S "$1" -B "$2" -G Ninja -DCMAKE_BUILD_TYPE=Release -DORBSET_TESTS=OFF >/dev/null
+  cmake --build "$2" --target orbset >/dev/null
+}
 if [ -z "${ORBSET:-}" ]; then
-  cmake -S . -B build/bench-release -G Ninja -DCMAKE_BUILD_TYPE=Release \
-        -DORBSET_TESTS=OFF >/dev/null
-  cmake --build build/bench-release --target orbset >/dev/null
+  release . build/bench-release
   ORBSET=$src/build/bench-release/orbset
+fi
+before=${ORBSET_BEFORE:-}
+if [ -z "$before" ] && [ -n "${ORBSET_BEFORE_REV:-}" ]; then
+  rm -rf build/bench-before-src build/bench-before
+  mkdir -p build/bench-before-src
+  git archive "$ORBSET_BEFORE_REV" | tar -x -C build/bench-before-src
+  release build/bench-before-src build/bench-before
+  before=$src/build/bench-before/orbset
 fi
 
 # orbset works only inside a game folder.
-mkdir -p "$data"
+mkdir -p "$data" "$folder"
 : > "$data/thief2.exe"
+: > "$folder/thief2.exe"
 make_file() {  # name size kind
   local out=$data/$1
   if [ ! -f "$out" ] || [ "$(stat -c %s "$out")" != "$2" ]; then
@@ -43,47 +64,113 @@ make_file real512.mis $((512 * mib)) real
 make_file adv512.mis $((512 * mib)) adversarial
 make_file real64.mis $((64 * mib)) real
 make_file adv64.mis $((64 * mib)) adversarial
+if [ ! -f "$folder/miss16.mis" ]; then
+  echo "== writing $folder"
+  python3 bench/gendata.py folder 16 $((4 * mib)) "$folder" "$real_missions"/*.mis
+fi
 
-cd "$data"
 # The scan must find what grep finds (the tag cannot overlap itself, so
 # grep -o counts every occurrence).
-for f in real64.mis adv64.mis; do
-  ours=$("$ORBSET" misinfo -v 2 -f $f | grep -c 'Found CELOBJVAR' || true)
-  theirs=$(grep -o -a -F CELOBJVAR $f | wc -l)
-  echo "== $f: orbset finds $ours tags, grep $theirs"
+count_check() {  # what, orbset's arguments..., then -- and grep's files
+  local what=$1 args=() ours theirs
+  shift
+  while [ "$1" != -- ]; do args+=("$1"); shift; done
+  shift
+  ours=$("$ORBSET" misinfo -v 2 "${args[@]}" | grep -c 'Found CELOBJVAR' || true)
+  theirs=$(cat "$@" | grep -o -a -F CELOBJVAR | wc -l)
+  echo "== $what: orbset finds $ours tags, grep $theirs"
   [ "$ours" = "$theirs" ] || { echo "tag counts differ" >&2; exit 1; }
-done
+}
+cd "$data"
+count_check real64.mis -f real64.mis -- real64.mis
+count_check adv64.mis -f adv64.mis -- adv64.mis
+(cd "$folder" && count_check folder -- miss*.mis)
 
-# Every command writes to a pipe: grep stops at the first match when its
-# output is /dev/null.
-echo "== machine: $(nproc) cores, $(lscpu | sed -n 's/^Model name: *//p' | head -1)"
-for f in real512.mis adv512.mis; do
-  hyperfine --style basic --runs "$rounds" --warmup 1 --output pipe \
-    --export-json "$data/$f.json" \
-    -n orbset "$ORBSET misinfo -f $f" \
-    -n rg "rg -c -F -a CELOBJVAR $f" \
-    -n grep "grep -c -F -a CELOBJVAR $f" \
-    -n cat "cat $f > /dev/null" >/dev/null || true
-  python3 - "$data/$f.json" "$f" "$(stat -c %s $f)" <<'PY'
-import json, sys
-res = {r["command"]: r for r in json.load(open(sys.argv[1]))["results"]}
-size = int(sys.argv[3]) / 2**20
-print("\n%s (%d MiB), median of %d rounds" % (sys.argv[2], size, len(res["orbset"]["times"])))
-print("| command | median s | MiB/s |")
-print("|---|---:|---:|")
-for name in ("orbset", "rg", "grep", "cat"):
-    m = res[name]["median"]
-    print("| %s | %.3f | %.0f |" % (name, m, size / m))
-o = res["orbset"]["median"]
-print("orbset/rg = %.2f, orbset/cat = %.2f" % (o / res["rg"]["median"], o / res["cat"]["median"]))
-PY
+# One hyperfine run of a workload: name, runs, then name/command pairs.
+# Every command writes to a pipe: rg and grep stop at the first match when
+# their output is /dev/null.
+results=$data/results
+rm -rf "$results"
+mkdir -p "$results"
+hyper() {
+  local workload=$1 runs=$2 pass=$3 args=()
+  shift 3
+  while [ $# -gt 0 ]; do
+    if [ "$1" != before ] || [ -n "$before" ]; then args+=(-n "$1" "$2"); fi
+    shift 2
+  done
+  hyperfine --style none --runs "$runs" --warmup 1 --output pipe \
+    --export-json "$results/$workload.$pass.json" "${args[@]}" \
+    >/dev/null 2>>"$results/hyperfine.log"
+}
+echo "== machine: $(nproc) cores, $(lscpu | sed -n 's/^Model name: *//p' | head -1)," \
+     "$(uname -sr); load: $(cut -d ' ' -f 1-3 /proc/loadavg)"
+echo "== $passes passes"
+for pass in $(seq "$passes"); do
+  (cd "$folder" && hyper folder 10 "$pass" \
+    orbset "$ORBSET misinfo" \
+    before "$before misinfo" \
+    rg "rg -c -F -a CELOBJVAR miss*.mis" \
+    cat "cat miss*.mis > /dev/null")
+  for f in real512.mis adv512.mis; do
+    hyper "$f" 3 "$pass" \
+      orbset "$ORBSET misinfo -f $f" \
+      before "$before misinfo -f $f" \
+      rg "rg -c -F -a CELOBJVAR $f" \
+      grep "grep -c -F -a CELOBJVAR $f" \
+      cat "cat $f > /dev/null" \
+      dd "dd if=$f of=/dev/null bs=1M status=none"
+  done
+  echo "   pass $pass done, load $(cut -d ' ' -f 1-3 /proc/loadavg)"
 done
+echo "== load after: $(cut -d ' ' -f 1-3 /proc/loadavg)"
+
+python3 - "$results" "$(cat "$folder"/miss*.mis | wc -c)" "$(stat -c %s real512.mis)" \
+  "$(stat -c %s adv512.mis)" <<'PY'
+import glob, json, statistics, sys
+out, sizes = sys.argv[1], sys.argv[2:]
+names = ("before", "orbset", "rg", "grep", "cat", "dd")
+workloads = (("folder", "16 files of about 4 MiB, misinfo"),
+             ("real512.mis", "512 MiB real missions, misinfo -f"),
+             ("adv512.mis", "512 MiB adversarial, misinfo -f"))
+medians = {}
+for (key, label), size in zip(workloads, sizes):
+    times = {}
+    for path in sorted(glob.glob("%s/%s.*.json" % (out, key))):
+        for r in json.load(open(path))["results"]:
+            times.setdefault(r["command"], []).extend(r["times"])
+    medians[key] = {n: statistics.median(t) for n, t in times.items()}
+    mibs = int(size) / 2**20
+    print("\n%s (%.0f MiB): median of %d runs" % (label, mibs, len(times["orbset"])))
+    print("| command | median ms | MiB/s |")
+    print("|---|---:|---:|")
+    for n in names:
+        if n in medians[key]:
+            m = medians[key][n]
+            print("| %s | %.1f | %.0f |" % (n, m * 1e3, mibs / m))
+
+def ratio(m, a, b):
+    return "%.2f" % (m[a] / m[b]) if a in m and b in m else "-"
+
+print("\n| workload | " + " | ".join(n + " ms" for n in names) +
+      " | orbset/rg | orbset/cat | before/rg | before/cat |")
+print("|---|" + "---:|" * (len(names) + 4))
+for key, label in workloads:
+    m = medians[key]
+    cells = ["%.1f" % (m[n] * 1e3) if n in m else "-" for n in names]
+    cells += [ratio(m, "orbset", "rg"), ratio(m, "orbset", "cat"),
+              ratio(m, "before", "rg"), ratio(m, "before", "cat")]
+    print("| %s | %s |" % (label, " | ".join(cells)))
+PY
 
 echo
-echo "| file | orbset peak RSS |"
-echo "|---|---:|"
+echo "| file | orbset peak RSS |${before:+ before peak RSS |}"
+echo "|---|---:|${before:+---:|}"
+peak() {  # program, arguments...
+  /usr/bin/time -v "$@" 2>&1 >/dev/null | sed -n 's/.*Maximum resident set size (kbytes): //p'
+}
 for f in real64.mis real512.mis adv64.mis adv512.mis; do
-  kb=$(/usr/bin/time -v "$ORBSET" misinfo -f $f 2>&1 >/dev/null |
-       sed -n 's/.*Maximum resident set size (kbytes): //p')
-  echo "| $f | $kb KiB |"
+  echo "| $f | $(peak "$ORBSET" misinfo -f $f) KiB |${before:+ $(peak "$before" misinfo -f $f) KiB |}"
 done
+cd "$folder"
+echo "| folder | $(peak "$ORBSET" misinfo) KiB |${before:+ $(peak "$before" misinfo) KiB |}"

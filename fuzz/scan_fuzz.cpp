@@ -1,11 +1,15 @@
 // Fuzz target: the record scanner and the record line over arbitrary
 // bytes. Every place where the tag occurs must be handed to the action
 // once, in order, with the input's 328 bytes from there (zeros past the
-// end).
+// end), from a file and from a stream whose reads signals interrupt.
+#include <algorithm>
+#include <cerrno>
 #include <cstdint>
 #include <cstdio>
 #include <cstdlib>
 #include <cstring>
+#include <string>
+#include <unistd.h>
 #include <vector>
 
 #include "celobj.h"
@@ -64,8 +68,41 @@ static void scanstream(FILE *f, const uint8_t *data, size_t size)
     check(data, size, result);
 }
 
+// A stream whose every third read is interrupted by a signal before it
+// delivers anything. glibc asks such a stream, unbuffered, for one byte
+// a read, so only the first bytes of an input are read from it.
+struct interrupted {
+    const uint8_t *data;
+    size_t size, at;
+    unsigned reads;
+};
+enum { INTERRUPTEDLEN = 8192 };
+
+static ssize_t readinterrupted(void *cookie, char *buf, size_t n)
+{
+    interrupted *s = static_cast<interrupted *>(cookie);
+    if (++s->reads % 3 == 0) {
+        errno = EINTR;
+        return -1;
+    }
+    size_t k = std::min(n, s->size - s->at);
+    memcpy(buf, s->data + s->at, k);
+    s->at += k;
+    return static_cast<ssize_t>(k);
+}
+
+static std::string path;  // the input as a file, read as the workers read one
+
+static void cleanup()
+{
+    remove(path.c_str());
+}
+
 extern "C" int LLVMFuzzerInitialize(int *, char ***)
 {
+    const char *tmp = getenv("TMPDIR");
+    path = std::string(tmp ? tmp : "/tmp") + "/orbset-scanfuzz-" + std::to_string(getpid());
+    atexit(cleanup);
     // The record lines and trace lines are made, and thrown away.
     if (!freopen("/dev/null", "w", stdout))
         abort();
@@ -76,11 +113,17 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t *data, size_t size)
 {
     par.verbosity = size % 3 == 0 ? 2 : 0;  // the Found lines, now and then
 
-    // fmemopen refuses an empty buffer; the unit tests cover the empty file.
-    if (size == 0)
-        return 0;
-    FILE *f = fmemopen(const_cast<uint8_t *>(data), size, "rb");
+    FILE *f = fopen(path.c_str(), "wb");
+    CHECK(f != nullptr);
+    CHECK(fwrite(data, 1, size, f) == size);
+    CHECK(fclose(f) == 0);
+    f = fopen(path.c_str(), "rb");
     CHECK(f != nullptr);
     scanstream(f, data, size);
+
+    interrupted s = {data, std::min(size, size_t(INTERRUPTEDLEN)), 0, 0};
+    f = fopencookie(&s, "rb", cookie_io_functions_t{readinterrupted, nullptr, nullptr, nullptr});
+    CHECK(f != nullptr);
+    scanstream(f, data, s.size);
     return 0;
 }

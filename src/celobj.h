@@ -47,6 +47,11 @@ enum scanresult { SCAN_END, SCAN_STOPPED, SCAN_READERROR };
 
 // Finds every tag in the stream, in the order of its offset, and hands
 // each record to the action; worker names the caller in the trace lines.
+// The stream must not have been read yet: the scan makes it unbuffered.
 scanresult scancelobj(FILE *f, const char *worker, celobjaction action);
+
+// The file offset where the scanner's block that holds offset ends: its
+// reads end there.
+int64_t scanblockend(int64_t offset);
 
 #endif

@@ -1,6 +1,9 @@
 """The record scan as both commands run it on files many reads long, and
 on files whose reading fails part way."""
+import os
+import re
 import struct
+import tempfile
 import unittest
 
 from harness import HAS_STRACE, OrbsetTest, misgen, record_line, strace, tag_offsets
@@ -34,6 +37,16 @@ def report(data, worker="misinfo"):
     return out
 
 
+def reads(test, path, *args):
+    """How many reads of path the run of orbset with args makes, so that a
+    fault can be injected at one of them whatever the size of the blocks."""
+    with tempfile.TemporaryDirectory() as tmp:
+        log = os.path.join(tmp, "strace")
+        test.orbset(*args, wrap=["strace", "-f", "-o", log, "-e", "trace=read", "-P", str(path)])
+        with open(log) as f:
+            return len(re.findall(r"\bread\(", f.read()))
+
+
 class Report(OrbsetTest):
     def setUp(self):
         super().setUp()
@@ -50,13 +63,36 @@ class Report(OrbsetTest):
 
     @unittest.skipUnless(HAS_STRACE, "needs strace on Linux")
     def test_a_read_that_fails_far_into_the_file_ends_the_run(self):
-        # Near 2 MiB: the record of the first MiB is reported, the failure is not hidden.
-        out, code = self.orbset("misinfo", "-f", "big.mis",
-                                wrap=strace(self.game / "big.mis", "read:error=EIO:when=30"))
+        # Half-way: what the reads before found is reported, nothing after
+        # it, and the failure is not hidden.
+        args = ("misinfo", "-v", "2", "-f", "big.mis")
+        when = reads(self, self.game / "big.mis", *args) // 2 + 1
+        out, code = self.orbset(*args, wrap=strace(self.game / "big.mis",
+                                                   "read:error=EIO:when=%d" % when))
         self.assertEqual(code, 1)
-        first = self.data[self.places[0]:self.places[0] + 328]
-        self.assertEqual(out, self.found() + "\nmisfile=big.mis\n\n" + record_line(first)
-                         + "misinfo(#): ERROR: Cannot read file big.mis.\n")
+        # The lines of -v 2 that come before the file's are not the point here.
+        head = self.found() + "\nmisfile=big.mis\n\n"
+        tail = "misinfo(#): ERROR: Cannot read file big.mis.\n"
+        self.assertIn(head, out)
+        self.assertTrue(out.endswith(tail), out)
+        lines = report(self.data).splitlines(keepends=True)
+        shown = out[out.index(head) + len(head):-len(tail)].splitlines(keepends=True)
+        # At least the record at the first MiB, not the ones of the end.
+        self.assertEqual(shown, lines[:len(shown)])
+        self.assertGreaterEqual(len(shown), 2)
+        self.assertLess(len(shown), len(lines) - 2)
+
+    @unittest.skipUnless(HAS_STRACE, "needs strace on Linux")
+    def test_reads_interrupted_by_a_signal_are_asked_again(self):
+        # From the given read on, every third one.
+        for when in (1, 3, 10):
+            with self.subTest(when=when):
+                out, code = self.orbset("misinfo", "-v", "2", "-f", "big.mis",
+                                        wrap=strace(self.game / "big.mis",
+                                                    "read:error=EINTR:when=%d+3" % when))
+                self.assertEqual(code, 0)
+                self.assertTrue(out.endswith(self.found() + "\nmisfile=big.mis\n\n"
+                                             + report(self.data)), out)
 
 
 class Patch(PatchTest):
@@ -78,7 +114,8 @@ class Patch(PatchTest):
 
     @unittest.skipUnless(HAS_STRACE, "needs strace on Linux")
     def test_a_file_that_cannot_be_read_is_skipped(self):
-        for when in (1, 20):
+        # At the first read, and half-way, before the first enabled record.
+        for when in (1, reads(self, self.path, "misinfo", "-f", "miss9.mis") // 2 + 1):
             with self.subTest(when=when):
                 out, code = self.orbset("-v", "1", "-f", "miss9.mis", input=b"y\n",
                                         wrap=strace(self.path, "read:error=EIO:when=%d" % when))

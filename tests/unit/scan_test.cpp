@@ -83,26 +83,63 @@ TEST(Scanner, ATagAtTheVeryStartAndATagThatIsTheWholeFile)
     EXPECT_EQ(got[0].record, std::string("CELOBJVAR") + std::string(RECLEN - TAGLEN, '\0'));
 }
 
+// Where the scanner's reads end: the first three places, and the three
+// before and the two after the place where the blocks change size, when
+// they do so within the first 64.
+static std::vector<size_t> blockboundaries()
+{
+    std::vector<int64_t> ends{scanblockend(0)};
+    size_t change = SIZE_MAX;  // the end after which the blocks change size
+    while (ends.size() < (change == SIZE_MAX ? 64 : change + 3)) {
+        int64_t end = ends.back(), next = scanblockend(end);
+        int64_t before = ends.size() > 1 ? ends[ends.size() - 2] : 0;
+        if (change == SIZE_MAX && next - end != end - before)
+            change = ends.size() - 1;
+        ends.push_back(next);
+    }
+    std::vector<size_t> out;
+    for (size_t i = 0; i < ends.size(); i++)
+        if (i < 3 || (change != SIZE_MAX && i + 3 > change))
+            out.push_back(static_cast<size_t>(ends[i]));
+    return out;
+}
+
+TEST(Scanner, BlocksStartAtMultiplesOfTheirSizeAndOfAPage)
+{
+    std::vector<size_t> ends = blockboundaries();
+    ASSERT_GE(ends.size(), 6u);
+    for (size_t end : ends) {
+        SCOPED_TRACE(testing::Message() << "end = " << end);
+        int64_t len = scanblockend(static_cast<int64_t>(end)) - static_cast<int64_t>(end);
+        EXPECT_EQ(static_cast<int64_t>(end) % len, 0);
+        EXPECT_EQ(len % 4096, 0);
+        EXPECT_GE(len, RECLEN);
+    }
+}
+
 TEST(Scanner, TagsAcrossBlockBoundariesAtEverySplit)
 {
-    // 4096-byte blocks, the larger reads, a few odd places between, and
-    // places many reads into the file.
-    const size_t boundaries[] = {4096,   8192,   65536,   65537,  65538,
-                                 131072, 131074, 200000, 1 << 20, 2 << 20};
-    for (size_t boundary : boundaries)
-        for (size_t split = 0; split <= TAGLEN + 1; split++) {
-            SCOPED_TRACE(testing::Message() << "boundary = " << boundary);
-            SCOPED_TRACE(testing::Message() << "split = " << split);
-            checkscan(withrecordat(boundary + 1000, boundary - split));
-            // The record itself straddling the boundary at its far end.
-            checkscan(withrecordat(boundary + 1000, boundary - RECLEN + split));
+    // One file per split, a record at each boundary, and one with each
+    // record straddling the boundary at its far end.
+    std::vector<size_t> ends = blockboundaries();
+    for (size_t split = 0; split <= TAGLEN + 1; split++) {
+        SCOPED_TRACE(testing::Message() << "split = " << split);
+        std::string near(ends.back() + 1000, 'x'), far(near);
+        for (size_t end : ends) {
+            near.replace(end - split, RECLEN, makerecord('1', 1));
+            far.replace(end - RECLEN + split, RECLEN, makerecord('2', 1));
         }
+        ASSERT_EQ(naivetags(near).size(), ends.size());
+        checkscan(near);
+        checkscan(far);
+    }
 }
 
 TEST(Scanner, ATagInTheFinalPartialBlockIsFound)
 {
-    for (size_t size : {4096u + 100, 65536u + 9, 70000u, 3 * 65536u + 400, (1u << 20) + 50,
-                        3u << 20})
+    std::vector<size_t> ends = blockboundaries();
+    for (size_t size : {size_t(4096 + 100), ends[0] + 9, ends[1] + 4500, ends[ends.size() - 3] + 50,
+                        ends.back() + 400})
         for (size_t back : {size_t(9), size_t(10), size_t(327), size_t(328), size_t(329)}) {
             SCOPED_TRACE(testing::Message() << "size = " << size);
             SCOPED_TRACE(testing::Message() << "back = " << back);
@@ -141,8 +178,8 @@ TEST(Scanner, RandomFilesWithManyTagsAndNearMissesAgreeWithThePlainSearch)
 {
     std::mt19937 rng(20101);
     const char *pieces[] = {"CELOBJVAR", "CELOBJVA", "C", "CELOBJVARCELOBJVAR", "ELOBJVAR"};
-    for (size_t size : {0u, 1u, 8u, 9u, 4096u, 65536u, 65537u, 65863u, 300000u, (1u << 20) + 333,
-                        (2u << 20) + 4097}) {
+    for (size_t size : {size_t(0), size_t(1), size_t(8), size_t(9), size_t(4096), size_t(65537),
+                        size_t(300000), size_t(2 << 20) + 4097, blockboundaries().back() + 333}) {
         std::string data(size, '\0');
         for (char &c : data)
             c = static_cast<char>(rng() % 4 == 0 ? 'C' : rng() & 0xff);
