@@ -52,6 +52,9 @@ static UINT foundoutputcp, foundinputcp;
 
 static void restorecodepages()
 {
+    // What the program wrote is shown in its own page first: the streams
+    // are flushed only after the exit handlers have run.
+    fflush(stdout);
     SetConsoleOutputCP(foundoutputcp);
     SetConsoleCP(foundinputcp);
 }

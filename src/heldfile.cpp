@@ -7,6 +7,7 @@
 #if defined(_WIN32)
 #include <windows.h>
 #else
+#include <csignal>
 #include <fcntl.h>
 #include <time.h>
 #include <unistd.h>
@@ -44,6 +45,9 @@ bool holdfile(const char *path, heldfile *held)
         return false;
     }
     held->handle = h;
+    // Ctrl+C must not end the program between a failed write and the
+    // old bytes' return: it is ignored while the file is held.
+    SetConsoleCtrlHandler(nullptr, TRUE);
     return true;
 }
 
@@ -89,6 +93,7 @@ bool heldsync(heldfile *held)
 void releasefile(heldfile *held)
 {
     CloseHandle(held->handle);
+    SetConsoleCtrlHandler(nullptr, FALSE);
 }
 
 #else
@@ -125,6 +130,15 @@ bool holdfile(const char *path, heldfile *held)
         return false;
     }
     held->fd = fd;
+    // A signal that ends the program must not come between a failed write
+    // and the old bytes' return: those signals wait until the file is let
+    // go.
+    static const int endingsignals[] = {SIGHUP, SIGINT, SIGQUIT, SIGTERM};
+    sigset_t ending;
+    sigemptyset(&ending);
+    for (int sig : endingsignals)
+        sigaddset(&ending, sig);
+    sigprocmask(SIG_BLOCK, &ending, &held->signals);
     return true;
 }
 
@@ -177,6 +191,7 @@ void releasefile(heldfile *held)
     // The lock goes with the descriptor. A failing close changes nothing
     // that the sync has already put on the disk.
     close(held->fd);
+    sigprocmask(SIG_SETMASK, &held->signals, nullptr);
 }
 
 #endif

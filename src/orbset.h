@@ -3,6 +3,7 @@
 #ifndef ORBSET_H
 #define ORBSET_H
 
+#include <csignal>
 #include <cstdint>
 #include <cstdio>
 
@@ -73,6 +74,7 @@ struct heldfile {
     void *handle;
 #else
     int fd;
+    sigset_t signals;  // the mask to go back to when the file is let go
 #endif
 };
 bool holdfile(const char *path, heldfile *held);

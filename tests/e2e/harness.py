@@ -7,6 +7,7 @@ numbers of trace lines ("func(123): ") replaced by '#'.
 """
 import os
 import re
+import resource
 import shutil
 import stat
 import struct
@@ -123,13 +124,20 @@ class OrbsetTest(unittest.TestCase):
         for name in missions:
             (self.game / name).write_bytes(misgen.mission(int(name[4:-4])))
 
-    def orbset(self, *args, cwd=None, input=b"", env=None, wrap=()):
-        """Runs orbset; returns (normalized standard output, exit status)."""
+    def orbset(self, *args, cwd=None, input=b"", env=None, wrap=(), timeout=600, limit=None):
+        """Runs orbset; returns (normalized standard output, exit status).
+        limit, when given, is a file-size limit in bytes."""
         environ = environment(traced=bool(wrap))
         environ.update(env or {})
+        start = None
+        if limit is not None:
+            # A coverage build writes its counts at exit, under the same
+            # limit: they go to a folder of their own, not over the build's.
+            environ["GCOV_PREFIX"] = str(self.tmp / "gcov")
+            start = lambda: resource.setrlimit(resource.RLIMIT_FSIZE, (limit, limit))
         proc = subprocess.run(list(wrap) + LAUNCHER + [ORBSET] + list(args),
                               cwd=cwd or self.game, input=input, env=environ,
-                              stdout=subprocess.PIPE, timeout=600)
+                              stdout=subprocess.PIPE, timeout=timeout, preexec_fn=start)
         return normalize(proc.stdout), proc.returncode
 
     def check(self, args, expected, status=0, **kw):

@@ -3,7 +3,6 @@ file. After a yes the run says "patched." only over the new record, and an
 error line only over the file as it was, byte for byte."""
 import os
 import re
-import resource
 import signal
 import subprocess
 import tempfile
@@ -109,18 +108,21 @@ class FileSizeLimit(Words):
         for limit in (328 + 100, 328 + 1, 656 - 1):
             with self.subTest(limit=limit):
                 self.path.write_bytes(self.before)
-                # A coverage build writes its counts at exit, under the same
-                # limit: they go to a folder of their own, not over the
-                # build's counts.
-                env = dict(environment(), GCOV_PREFIX=str(self.tmp / "gcov"))
-                proc = subprocess.run(LAUNCHER + [ORBSET, "-f", "miss5.mis"], cwd=self.game,
-                                      input=b"y\n", stdout=subprocess.PIPE, timeout=60, env=env,
-                                      preexec_fn=lambda: resource.setrlimit(
-                                          resource.RLIMIT_FSIZE, (limit, limit)))
-                self.assertNotEqual(proc.returncode, -signal.SIGXFSZ)
-                out = normalize(proc.stdout)
-                self.assertEqual(self.assert_words_agree(out, proc.returncode),
-                                 "Cannot write to miss5.mis.")
+                out, code = self.orbset("-f", "miss5.mis", input=b"y\n", limit=limit)
+                self.assertNotEqual(code, -signal.SIGXFSZ)
+                self.assertEqual(self.assert_words_agree(out, code), "Cannot write to miss5.mis.")
+
+    @unittest.skipUnless(HAS_STRACE, "needs strace, on Linux")
+    def test_a_signal_waits_until_the_old_bytes_are_back(self):
+        # The short write is held up for a while; SIGTERM comes then, in
+        # the middle of the write that fails. It ends the run, but only
+        # once the file holds its old record again.
+        wrap = strace(self.path, "write:delay_exit=1500000:when=1") + [
+            "timeout", "-s", "TERM", "0.5"]
+        out, code = self.orbset("-f", "miss5.mis", input=b"y\n", limit=328 + 100, wrap=wrap)
+        self.assertEqual(code, 124)  # timeout's word for a command it ended
+        self.assertNotIn("patched", out)
+        self.assertEqual(self.path.read_bytes(), self.before)
 
 
 class LostWords(PatchTest):
@@ -163,15 +165,32 @@ class LostWords(PatchTest):
     def test_after_an_input_error_no_later_answer_is_read(self):
         answers = self.tmp / "answers"
         answers.write_bytes(b"y\ny\ny\n")
+        log = self.tmp / "reads.log"
+        wrap = strace(answers, "read:error=EIO:when=1")
+        wrap[wrap.index("-o") + 1] = str(log)
         with open(answers, "rb") as stdin:
-            proc = subprocess.run(strace(answers, "read:error=EIO:when=1") + LAUNCHER + [ORBSET],
-                                  cwd=self.game, stdin=stdin, stdout=subprocess.PIPE, timeout=60,
-                                  env=environment(traced=True))
+            proc = subprocess.run(wrap + LAUNCHER + [ORBSET], cwd=self.game, stdin=stdin,
+                                  stdout=subprocess.PIPE, timeout=60, env=environment(traced=True))
         self.assertEqual(proc.returncode, 0)
         out = normalize(proc.stdout)
         for name in self.names:
             self.assertIn("No changes made to %s.\n" % name, out)
         self.assert_untouched()
+        # The answers after the failed read are left where they are.
+        reads = [l for l in log.read_text().splitlines() if re.search(r"\bread\(0,", l)]
+        self.assertEqual(len(reads), 1, reads)
+
+    @unittest.skipUnless(HAS_STRACE, "needs strace, on Linux")
+    def test_closed_standard_streams_are_never_a_mission_file(self):
+        log = self.tmp / "opens.log"
+        proc = subprocess.run(["strace", "-f", "-o", str(log), "-e", "trace=openat", "sh", "-c",
+                               'exec "$@" <&- >&- 2>&-', "sh"] + LAUNCHER + [ORBSET, "misinfo"],
+                              cwd=self.game, timeout=60, env=environment(traced=True))
+        self.assertEqual(proc.returncode, 1)  # its report could not be shown
+        opened = re.findall(r'openat\(AT_FDCWD, "([^"]+\.mis)".*= (\d+)', log.read_text())
+        self.assertEqual(sorted(name for name, _ in opened), sorted(self.names))
+        for name, fd in opened:
+            self.assertGreater(int(fd), 2, name)
 
 
 class NoFileButAFile(PatchTest):
@@ -199,16 +218,17 @@ class NoFileButAFile(PatchTest):
         cases.append((["-f", "nothing.mis"], below, 0, ""))
         for args, cwd, status, said in cases:
             with self.subTest(args=args, cwd=cwd.name):
-                self.check(args, self.found() + said, status=status, cwd=cwd)
+                self.check(args, self.found() + said, status=status, cwd=cwd, timeout=30)
         os.mkfifo(self.game / "x.mis")
-        self.check(["misinfo"], self.found() + self.refused("x.mis")[1][2], status=1)
+        self.check(["misinfo"], self.found() + self.refused("x.mis")[1][2], status=1, timeout=30)
 
     @unittest.skipUnless(UNDER_WINE, "Windows device names")
     def test_windows_devices_count_as_files_that_cannot_be_opened(self):
         for name in ("NUL", "CON"):
             for args, status, said in self.refused(name):
                 with self.subTest(args=args):
-                    self.check(args, self.found() + said, status=status, input=b"y\n")
+                    self.check(args, self.found() + said, status=status, input=b"y\n",
+                               timeout=60)
 
 
 @unittest.skipUnless(HAS_STRACE, "needs strace, on Linux")
@@ -255,9 +275,6 @@ class TwoRunsAtOnce(PatchTest):
         self.assertEqual(record_line(now[328:656]).rstrip("\n"), new[last])
 
 
-if __name__ == "__main__":
-    unittest.main()
-
 
 @unittest.skipUnless(UNDER_WINE, "Wine's relay trace shows the Windows calls")
 class UnderWine(Words):
@@ -265,10 +282,12 @@ class UnderWine(Words):
     before the run says so. That no other writer gets in while the file is
     held is the unit tests' part (HeldFile); faults are injected on Linux."""
 
-    CALLS = "KERNEL32.CreateFileA;KERNEL32.WriteFile;KERNEL32.FlushFileBuffers"
+    CALLS = ("KERNEL32.CreateFileW;KERNEL32.CreateFileA;KERNEL32.WriteFile;"
+             "KERNEL32.FlushFileBuffers")
 
     def calls(self, answer):
-        """The Windows calls of the thread that opened miss5.mis for update."""
+        """The Windows calls of the thread that read miss5.mis (the C
+        runtime opens it for the scan with CreateFileW)."""
         subprocess.run(LAUNCHER + ["reg", "add", r"HKCU\Software\Wine\Debug", "/v",
                                    "RelayInclude", "/d", self.CALLS, "/f"],
                        stdout=subprocess.DEVNULL, check=True, timeout=120)
@@ -277,9 +296,10 @@ class UnderWine(Words):
                               input=answer, stdout=subprocess.PIPE, stderr=subprocess.PIPE,
                               timeout=120)
         relay = proc.stderr.decode("latin-1").splitlines()
-        opened = [l for l in relay if re.search(r'CreateFileA\([0-9a-f]+ "miss5\.mis"', l)]
-        thread = opened[0].split(":")[0] if opened else None
-        ours = [l for l in relay if thread and l.startswith(thread + ":Call KERNEL32.")]
+        read = [l for l in relay if re.search(r'CreateFileW\([0-9a-f]+ L"miss5\.mis"', l)]
+        self.assertTrue(read, "no relay trace of the scan's open")
+        thread = read[0].split(":")[0]
+        ours = [l for l in relay if l.startswith(thread + ":Call KERNEL32.")]
         return normalize(proc.stdout), proc.returncode, ours
 
     def test_the_record_is_flushed_before_it_is_called_patched(self):
@@ -296,5 +316,9 @@ class UnderWine(Words):
     def test_a_no_opens_nothing_for_update(self):
         out, code, calls = self.calls(b"n\n")
         self.assertEqual(code, 0)
-        self.assertEqual(calls, [])
+        self.assertEqual([l for l in calls if "CreateFileA(" in l or "Flush" in l], [])
         self.assertEqual(self.path.read_bytes(), self.before)
+
+
+if __name__ == "__main__":
+    unittest.main()
