@@ -23,20 +23,20 @@ import zipfile
 from pathlib import Path
 
 
-def entries(specs):
+def entries(members):
     """(name, source, mode) for each NAME=SOURCE:MODE, sorted by name."""
     result = []
-    for spec in specs:
-        name, rest = spec.split("=", 1)
+    for member in members:
+        name, rest = member.split("=", 1)
         source, mode = rest.rsplit(":", 1)
         result.append((name, Path(source), int(mode, 8)))
     return sorted(result)
 
 
-def writetar(out, epoch, specs):
+def writetar(out, epoch, members):
     buf = io.BytesIO()
     with tarfile.open(fileobj=buf, mode="w", format=tarfile.GNU_FORMAT) as tar:
-        for name, source, mode in entries(specs):
+        for name, source, mode in entries(members):
             data = source.read_bytes()
             info = tarfile.TarInfo(name)
             info.size = len(data)
@@ -52,11 +52,11 @@ def writetar(out, epoch, specs):
             z.write(buf.getvalue())
 
 
-def writezip(out, epoch, specs):
+def writezip(out, epoch, members):
     # Zip keeps local time without a zone; the players' tools show it as is.
     stamp = time.gmtime(epoch)[:6]
     with zipfile.ZipFile(out, "w") as z:
-        for name, source, mode in entries(specs):
+        for name, source, mode in entries(members):
             info = zipfile.ZipInfo(name, date_time=stamp)
             info.create_system = 3  # Unix, so that the mode below is read
             info.external_attr = (0o100000 | mode) << 16

@@ -34,7 +34,7 @@ class Inputs:
             path.chmod(mode)
             os.utime(path, (stamp, stamp))
 
-    def specs(self, order):
+    def members(self, order):
         modes = {"a.exe": "755", "b.txt": "644", "c": "644"}
         return [f"top/{n}={self.dir / n}:{modes[n]}" for n in order]
 
@@ -45,13 +45,13 @@ class ArchiveTest(unittest.TestCase):
         self.addCleanup(shutil.rmtree, self.tmp)
         one = Inputs(self.tmp / "one", 1000000000, 0o600)
         two = Inputs(self.tmp / "two", 1700000000, 0o777)
-        self.builds = [one.specs(["a.exe", "b.txt", "c"]), two.specs(["c", "a.exe", "b.txt"])]
+        self.builds = [one.members(["a.exe", "b.txt", "c"]), two.members(["c", "a.exe", "b.txt"])]
 
     def build(self, kind):
         outs = []
-        for i, specs in enumerate(self.builds):
+        for i, members in enumerate(self.builds):
             out = self.tmp / f"{i}.{kind}"
-            pack.main([kind, str(out), str(EPOCH)] + specs)
+            pack.main([kind, str(out), str(EPOCH)] + members)
             outs.append(out.read_bytes())
         self.assertEqual(outs[0], outs[1])
         return outs[0]
