@@ -15,14 +15,19 @@
 #endif
 
 #if defined(_WIN32)
+bool isdiskfile(void *handle)
+{
+    // CON, NUL and pipes open like files; only a file on a disk is one.
+    // Windows refuses to open a directory.
+    return GetFileType(handle) == FILE_TYPE_DISK;
+}
+
 FILE *openread(const char *path)
 {
     FILE *f = fopen(path, "rb");
     if (!f)
         return nullptr;
-    // CON, NUL and pipes open like files; only a file on a disk is one.
-    // Windows refuses to open a directory.
-    if (GetFileType(reinterpret_cast<HANDLE>(_get_osfhandle(_fileno(f)))) != FILE_TYPE_DISK) {
+    if (!isdiskfile(reinterpret_cast<HANDLE>(_get_osfhandle(_fileno(f))))) {
         fclose(f);
         return nullptr;
     }
@@ -118,13 +123,16 @@ char *diskname(const char *name)
     listing *l = openlisting();
     const char *found = nullptr;
     bool failed;
-    while (!found && l && (found = nextentry(l, &failed))) {
+    while (const char *entry = l ? nextentry(l, &failed) : nullptr) {
+        if (strcasecmp(entry, name) != 0)
+            continue;
         // A folder or an unreadable entry must not hide the file itself.
-        FILE *candidate = strcasecmp(found, name) == 0 ? openread(found) : nullptr;
-        if (candidate)
+        FILE *candidate = openread(entry);
+        if (candidate) {
             fclose(candidate);
-        else
-            found = nullptr;
+            found = entry;
+            break;
+        }
     }
     char *copy = copyof(found ? found : name);
     if (l)

@@ -39,8 +39,7 @@ bool holdfile(const char *path, heldfile *held)
     }
     if (h == INVALID_HANDLE_VALUE)
         return false;
-    // CON, NUL and pipes open like files; only a file on a disk is one.
-    if (GetFileType(h) != FILE_TYPE_DISK) {
+    if (!isdiskfile(h)) {
         CloseHandle(h);
         return false;
     }

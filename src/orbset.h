@@ -49,7 +49,9 @@ void startstreams();
 
 // Files: opening for reading never waits and yields regular files only.
 FILE *openread(const char *path);
-#if !defined(_WIN32)
+#if defined(_WIN32)
+bool isdiskfile(void *handle);  // a file on a disk, not a device or a pipe
+#else
 int openregular(const char *path, int mode);  // a descriptor, or -1
 #endif
 const char *basepart(const char *path);  // after the last slash or backslash

@@ -65,10 +65,10 @@ def enable(data, offset):
 HAS_STRACE = not UNDER_WINE and shutil.which("strace") is not None
 
 
-def strace(path, *inject):
+def strace(path, *inject, log=os.devnull):
     """A wrapper that makes the given calls on path fail, for example
-    "read:error=EIO:when=2"."""
-    args = ["strace", "-f", "-o", os.devnull, "-P", str(path)]
+    "read:error=EIO:when=2", and writes the calls on path to log."""
+    args = ["strace", "-f", "-o", str(log), "-P", str(path)]
     for call in inject:
         args += ["-e", "inject=%s" % call]
     return args

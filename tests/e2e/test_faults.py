@@ -5,9 +5,7 @@ import os
 import re
 import signal
 import subprocess
-import tempfile
 import unittest
-from pathlib import Path
 
 from harness import (HAS_STRACE, LAUNCHER, ORBSET, UNDER_WINE, environment, normalize,
                      record_line, strace)
@@ -66,8 +64,7 @@ class Words(PatchTest):
 class InjectedFaults(Words):
     def run_with(self, *inject, log=os.devnull):
         # By the name the program opens it by, as well as its full path.
-        wrap = strace(self.path, *inject) + ["-P", "miss5.mis"]
-        wrap[wrap.index("-o") + 1] = str(log)
+        wrap = strace(self.path, *inject, log=log) + ["-P", "miss5.mis"]
         return self.orbset("-f", "miss5.mis", "-v", "1", input=b"y\n", wrap=wrap)
 
     def test_every_call_of_the_write_path_failing_once(self):
@@ -139,17 +136,10 @@ class LostWords(PatchTest):
             self.assertEqual((self.game / name).read_bytes(), self.before[name], name)
 
     def test_output_that_cannot_be_shown_patches_nothing(self):
-        for how in ("full", "closed"):
-            with self.subTest(how=how):
-                if how == "full":
-                    out = open("/dev/full", "wb")
-                    proc = subprocess.run(LAUNCHER + [ORBSET], cwd=self.game, stdout=out,
-                                          input=b"y\n" * 13, timeout=60)
-                    out.close()
-                else:
-                    proc = subprocess.run(["sh", "-c", 'exec "$@" >&-', "sh"] + LAUNCHER
-                                          + [ORBSET], cwd=self.game, input=b"y\n" * 13,
-                                          timeout=60)
+        for output in (">/dev/full", ">&-"):  # full, and closed
+            with self.subTest(output=output):
+                proc = subprocess.run(["sh", "-c", 'exec "$@" ' + output, "sh"] + LAUNCHER
+                                      + [ORBSET], cwd=self.game, input=b"y\n" * 13, timeout=60)
                 self.assertEqual(proc.returncode, 1)
                 self.assert_untouched()
 
@@ -166,8 +156,7 @@ class LostWords(PatchTest):
         answers = self.tmp / "answers"
         answers.write_bytes(b"y\ny\ny\n")
         log = self.tmp / "reads.log"
-        wrap = strace(answers, "read:error=EIO:when=1")
-        wrap[wrap.index("-o") + 1] = str(log)
+        wrap = strace(answers, "read:error=EIO:when=1", log=log)
         with open(answers, "rb") as stdin:
             proc = subprocess.run(wrap + LAUNCHER + [ORBSET], cwd=self.game, stdin=stdin,
                                   stdout=subprocess.PIPE, timeout=60, env=environment(traced=True))
@@ -273,7 +262,6 @@ class TwoRunsAtOnce(PatchTest):
             first, last = (5, 9) if old[9] == new[5] else (9, 5)
             self.assertEqual(old[last], new[first], said)
         self.assertEqual(record_line(now[328:656]).rstrip("\n"), new[last])
-
 
 
 @unittest.skipUnless(UNDER_WINE, "Wine's relay trace shows the Windows calls")
