@@ -7,7 +7,7 @@ import signal
 import subprocess
 import unittest
 
-from harness import (HAS_STRACE, LAUNCHER, ORBSET, UNDER_WINE, environment, normalize,
+from harness import (LAUNCHER, ORBSET, UNDER_WINE, environment, normalize,
                      record_line, strace)
 from test_mispatch import PatchTest, dialogue, patched
 
@@ -60,7 +60,7 @@ class Words(PatchTest):
         return "skipped"
 
 
-@unittest.skipUnless(HAS_STRACE, "faults are injected with strace, on Linux")
+@unittest.skipIf(UNDER_WINE, "faults are injected with strace, on Linux")
 class InjectedFaults(Words):
     def run_with(self, *inject, log=os.devnull):
         # By the name the program opens it by, as well as its full path.
@@ -109,7 +109,7 @@ class FileSizeLimit(Words):
                 self.assertNotEqual(code, -signal.SIGXFSZ)
                 self.assertEqual(self.assert_words_agree(out, code), "Cannot write to miss5.mis.")
 
-    @unittest.skipUnless(HAS_STRACE, "needs strace, on Linux")
+    @unittest.skipIf(UNDER_WINE, "needs strace, on Linux")
     def test_a_signal_waits_until_the_old_bytes_are_back(self):
         # The short write is held up for a while; SIGTERM comes then, in
         # the middle of the write that fails. It ends the run, but only
@@ -151,7 +151,7 @@ class LostWords(PatchTest):
         os.close(writer)
         self.assertEqual(proc.returncode, 1)
 
-    @unittest.skipUnless(HAS_STRACE, "faults are injected with strace, on Linux")
+    @unittest.skipIf(UNDER_WINE, "faults are injected with strace, on Linux")
     def test_after_an_input_error_no_later_answer_is_read(self):
         answers = self.tmp / "answers"
         answers.write_bytes(b"y\ny\ny\n")
@@ -169,7 +169,7 @@ class LostWords(PatchTest):
         reads = [l for l in log.read_text().splitlines() if re.search(r"\bread\(0,", l)]
         self.assertEqual(len(reads), 1, reads)
 
-    @unittest.skipUnless(HAS_STRACE, "needs strace, on Linux")
+    @unittest.skipIf(UNDER_WINE, "needs strace, on Linux")
     def test_closed_standard_streams_are_never_a_mission_file(self):
         log = self.tmp / "opens.log"
         proc = subprocess.run(["strace", "-f", "-o", str(log), "-e", "trace=openat", "sh", "-c",
@@ -220,7 +220,7 @@ class NoFileButAFile(PatchTest):
                                timeout=60)
 
 
-@unittest.skipUnless(HAS_STRACE, "needs strace, on Linux")
+@unittest.skipIf(UNDER_WINE, "needs strace, on Linux")
 class TwoRunsAtOnce(PatchTest):
     def test_two_runs_on_one_file_under_two_names(self):
         self.install(missions=["miss5.mis"])

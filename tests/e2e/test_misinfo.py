@@ -3,7 +3,7 @@ import os
 import shutil
 import unittest
 
-from harness import (HAS_STRACE, OrbsetTest, REAL_MISSIONS, UNDER_WINE, enable, misgen,
+from harness import (OrbsetTest, REAL_MISSIONS, UNDER_WINE, enable, misgen,
                      record_line, strace, tag_offsets)
 
 MOON, STAR3 = 328, 984  # record offsets in a generated mission
@@ -67,7 +67,7 @@ class NamedFile(OrbsetTest):
         self.check(["misinfo", "-f", "dir.mis"], self.found() + "\nmisfile=dir.mis\n\n"
                    "misinfo(#): ERROR: Cannot open file dir.mis.\n", status=1)
 
-    @unittest.skipUnless(HAS_STRACE, "needs strace on Linux")
+    @unittest.skipIf(UNDER_WINE, "needs strace on Linux")
     def test_a_read_error_in_the_middle_of_the_scan_ends_the_run(self):
         data = enable(misgen.mission(5), MOON) * 40
         (self.game / "m.mis").write_bytes(data)
@@ -151,7 +151,7 @@ class Listing(OrbsetTest):
         self.assertIn("cmd_misinfo(#): dirent=miss1.mis\n\nmisfile=miss1.mis\n\n"
                       + founds("misinfo", MOON), body)
 
-    @unittest.skipUnless(HAS_STRACE, "needs strace on Linux")
+    @unittest.skipIf(UNDER_WINE, "needs strace on Linux")
     def test_a_listing_that_fails_part_way_ends_the_run(self):
         # Many entries, so that the listing takes more than one read.
         self.install(missions=["miss1.mis"])

@@ -6,7 +6,7 @@ import struct
 import tempfile
 import unittest
 
-from harness import HAS_STRACE, OrbsetTest, misgen, record_line, strace, tag_offsets
+from harness import UNDER_WINE, OrbsetTest, misgen, record_line, strace, tag_offsets
 from test_mispatch import PatchTest, dialogue, patched
 
 MIB = 1 << 20
@@ -61,7 +61,7 @@ class Report(OrbsetTest):
         self.assertTrue(out.endswith(self.found() + "\nmisfile=big.mis\n\n" + report(self.data)),
                         out)
 
-    @unittest.skipUnless(HAS_STRACE, "needs strace on Linux")
+    @unittest.skipIf(UNDER_WINE, "needs strace on Linux")
     def test_a_read_that_fails_far_into_the_file_ends_the_run(self):
         # Half-way: what the reads before found is reported, nothing after
         # it, and the failure is not hidden.
@@ -82,7 +82,7 @@ class Report(OrbsetTest):
         self.assertGreaterEqual(len(shown), 2)
         self.assertLess(len(shown), len(lines) - 2)
 
-    @unittest.skipUnless(HAS_STRACE, "needs strace on Linux")
+    @unittest.skipIf(UNDER_WINE, "needs strace on Linux")
     def test_reads_interrupted_by_a_signal_are_asked_again(self):
         # From the given read on, every third one.
         for when in (1, 3, 10):
@@ -112,7 +112,7 @@ class Patch(PatchTest):
         self.check(["-f", "miss9.mis"], self.expected, input=b"y\n")
         self.assert_patched_only_there(self.before, self.path.read_bytes(), self.first, 9)
 
-    @unittest.skipUnless(HAS_STRACE, "needs strace on Linux")
+    @unittest.skipIf(UNDER_WINE, "needs strace on Linux")
     def test_a_file_that_cannot_be_read_is_skipped(self):
         # At the first read, and half-way, before the first enabled record.
         for when in (1, reads(self, self.path, "misinfo", "-f", "miss9.mis") // 2 + 1):

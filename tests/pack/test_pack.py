@@ -91,10 +91,12 @@ class ArchiveTest(unittest.TestCase):
         subprocess.run(["sha256sum", "--quiet", "-c", "SHA256SUMS"], cwd=self.tmp, check=True)
 
 
-@unittest.skipUnless(PROGRAM and shutil.which("dpkg-deb") and shutil.which("dpkg-shlibdeps"),
-                     "needs an ELF program and Debian's dpkg-deb and dpkg-shlibdeps")
+# Debian's dpkg-dev is part of the Linux build's test kit: where it is
+# missing, this test fails.
+@unittest.skipUnless(PROGRAM, "needs an ELF program: the Linux build")
 class DebTest(unittest.TestCase):
     def test_two_builds_are_one_package(self):
+        self.assertTrue(shutil.which("dpkg-shlibdeps"), "dpkg-shlibdeps is missing: install dpkg-dev")
         tmp = Path(tempfile.mkdtemp())
         self.addCleanup(shutil.rmtree, tmp)
         control = tmp / "control"
