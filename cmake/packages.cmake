@@ -9,20 +9,23 @@ set(base ${PROJECT_NAME}-${PROJECT_VERSION})
 set(pack ${Python3_EXECUTABLE} ${CMAKE_SOURCE_DIR}/tools/pack.py)
 set(epoch ${ORBSET_SOURCE_DATE_EPOCH})
 
-# The packages hold a stripped copy; the tests run the program as built.
+# The packages hold stripped copies; the tests run the program as built.
 # An ELF program also loses the compiler's notes, as Debian strips them.
-set(stripped ${CMAKE_BINARY_DIR}/dist/orbset${CMAKE_EXECUTABLE_SUFFIX})
+# strip writes a time into a PE header that has none (the linker leaves
+# it out): SOURCE_DATE_EPOCH, else the current time. 0 keeps it empty.
 set(stripflags --strip-all)
 if(NOT WIN32)
   list(APPEND stripflags --remove-section=.comment --remove-section=.note)
 endif()
-# strip writes a time into a PE header that has none (the linker leaves
-# it out): SOURCE_DATE_EPOCH, else the current time. 0 keeps it empty.
-add_custom_command(OUTPUT ${stripped}
-  COMMAND ${CMAKE_COMMAND} -E env SOURCE_DATE_EPOCH=0
-          ${CMAKE_STRIP} ${stripflags} -o ${stripped} $<TARGET_FILE:orbset>
-  DEPENDS orbset
-  VERBATIM)
+function(stripped_copy target out)
+  add_custom_command(OUTPUT ${out}
+    COMMAND ${CMAKE_COMMAND} -E env SOURCE_DATE_EPOCH=0
+            ${CMAKE_STRIP} ${stripflags} -o ${out} $<TARGET_FILE:${target}>
+    DEPENDS ${target}
+    VERBATIM)
+endfunction()
+set(stripped ${CMAKE_BINARY_DIR}/dist/orbset${CMAKE_EXECUTABLE_SUFFIX})
+stripped_copy(orbset ${stripped})
 
 if(WIN32)
   # Windows players read CR LF text files.
@@ -44,15 +47,18 @@ else()
   set(top ${base}-Linux)
   set(tarball ${pkgdir}/${top}.tar.gz)
   set(doc share/doc/${PROJECT_NAME})
+  # The tarball is for every Linux: its program is the static one.
+  set(static ${CMAKE_BINARY_DIR}/dist/orbset-static)
+  stripped_copy(orbset-static ${static})
   set(sources ${CMAKE_SOURCE_DIR}/doc/orbset.1 ${CMAKE_SOURCE_DIR}/doc/player-guide.txt
               ${CMAKE_SOURCE_DIR}/LICENSE)
   add_custom_command(OUTPUT ${tarball}
     COMMAND ${pack} tar ${tarball} ${epoch}
-            ${top}/bin/orbset=${stripped}:755
+            ${top}/bin/orbset=${static}:755
             ${top}/share/man/man1/orbset.1=${CMAKE_SOURCE_DIR}/doc/orbset.1:644
             ${top}/${doc}/player-guide.txt=${CMAKE_SOURCE_DIR}/doc/player-guide.txt:644
             ${top}/${doc}/LICENSE=${CMAKE_SOURCE_DIR}/LICENSE:644
-    DEPENDS ${stripped} ${sources} ${CMAKE_SOURCE_DIR}/tools/pack.py
+    DEPENDS ${static} ${sources} ${CMAKE_SOURCE_DIR}/tools/pack.py
     VERBATIM)
   set(packages ${tarball})
   include(cmake/debpackage.cmake)

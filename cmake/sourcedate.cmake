@@ -33,7 +33,7 @@ endif()
 if(ORBSET_SOURCE_DATE_EPOCH MATCHES "^[0-9]+$")
   message(STATUS "SOURCE_DATE_EPOCH ${ORBSET_SOURCE_DATE_EPOCH}")
   # Only main.cpp compiles a date in; the other sources need no wrapper.
-  set_property(TARGET orbset PROPERTY CXX_COMPILER_LAUNCHER
+  set_property(TARGET orbsetmain PROPERTY CXX_COMPILER_LAUNCHER
                ${CMAKE_COMMAND} -E env SOURCE_DATE_EPOCH=${ORBSET_SOURCE_DATE_EPOCH})
 else()
   message(STATUS "No commit date and no SOURCE_DATE_EPOCH: this build is not reproducible")
