@@ -4,9 +4,11 @@
 # are built again from a second clone of this commit in another folder,
 # and must be the same bytes. Then each folder's SHA256SUMS must hold; the
 # programs in the packages must be stripped, the exe's header without a
-# time stamp; lintian must find no error in the .deb; and the .deb,
-# unpacked, must hold a man page that renders and an orbset whose -h
-# shows the help text.
+# time stamp; the exe must run on Windows XP SP3 (win/imports.txt); the
+# tarball's program must be a static PIE that runs in a root without a C
+# library; lintian must find no error in the .deb; and the .deb, unpacked,
+# must hold a hardened orbset (hardening-check, from devscripts) whose -h
+# shows the help text, and a man page that renders.
 #
 #   cmake --workflow --preset package     # and --preset windows, for the zip
 #   tools/checkrelease.sh
@@ -63,12 +65,60 @@ elfstripped() {
   fi
 }
 
+# The oldest Windows the program is for is XP SP3: a PE subsystem version
+# of at most 5.1, and no import that win/imports.txt does not list (an
+# import by ordinal shows as #number). ASLR and DEP stay on.
+windowsfloor() {
+  local headers major minor flags imports extra
+  headers=$($objdump -p "$1")
+  major=$(awk '$1 == "MajorSubsystemVersion" {print $2}' <<<"$headers")
+  minor=$(awk '$1 == "MinorSubsystemVersion" {print $2}' <<<"$headers")
+  [ $((major * 100 + minor)) -le 501 ] || fail "$1 asks for Windows $major.$minor; XP is 5.1"
+  flags=$(awk '$1 == "DllCharacteristics" {print $2}' <<<"$headers")
+  [ $((0x$flags & 0x140)) = $((0x140)) ] || fail "$1 lacks ASLR or DEP (DllCharacteristics $flags)"
+  imports=$(awk '/DLL Name:/ {dll = $3; next} /^$/ {dll = ""}
+                 dll && /^\t[0-9a-f]+\t/ {print dll "!" ($3 != "" ? $3 : "#" $2)}' <<<"$headers" | sort)
+  extra=$(comm -23 <(echo "$imports") <(grep -v '^#' win/imports.txt | sort))
+  [ -z "$extra" ] || fail "$1 imports what win/imports.txt does not list:"$'\n'"$extra"
+  echo "zip: orbset.exe asks for Windows $major.$minor, has ASLR and DEP," \
+       "and $(grep -c '' <<<"$imports") imports, all in win/imports.txt"
+}
+
+# The tarball's program runs on any x86-64 Linux: a static PIE (its
+# addresses are still randomised) that needs no loader and no library.
+staticpie() {
+  readelf -h "$1" | grep -q 'Type: *DYN' || fail "$1 is not position independent"
+  ! readelf -l "$1" | grep -q 'INTERP' || fail "$1 needs a program loader"
+  ! readelf -d "$1" | grep -q '(NEEDED)' || fail "$1 needs a shared library"
+}
+
+# ... and so in a root that holds nothing but the program and a sample
+# game: the report and a patch of all 13 missions.
+emptyroot() {
+  local top=$tmp/empty asroot=() records patched
+  python3 tools/misgen.py install "$top/game" >/dev/null
+  cp "$1" "$top/game/tools/orbset"
+  [ "$(id -u)" = 0 ] || asroot=(unshare -r)
+  inroot() {
+    "${asroot[@]}" python3 -c 'import os, sys
+os.chroot(sys.argv[1]); os.chdir("/game/tools"); os.execv("./orbset", ["orbset"] + sys.argv[2:])' \
+      "$top" "$@"
+  }
+  records=$(inroot misinfo | grep -c '^CELOBJVAR') || fail "no report in an empty root"
+  patched=$(printf 'y\n%.0s' {1..13} | inroot | grep -c ' patched\.$') || fail "no patch in an empty root"
+  [ "$records" = 13 ] && [ "$patched" = 13 ] || fail "an empty root: $records records, $patched patched"
+  echo "tarball: bin/orbset in a root without a C library: 13 records shown, 13 missions patched"
+}
+
 echo "== the programs in the packages"
 unpacked=$tmp/unpacked
 mkdir "$unpacked"
 tar -xzf build/default/packages/orbset-*-Linux.tar.gz -C "$unpacked"
-elfstripped "$unpacked"/orbset-*-Linux/bin/orbset
-echo "tarball: bin/orbset is stripped"
+static=$(echo "$unpacked"/orbset-*-Linux/bin/orbset)
+elfstripped "$static"
+staticpie "$static"
+echo "tarball: bin/orbset is stripped, a static PIE, and needs no shared library"
+emptyroot "$static"
 if [[ " ${folders[*]} " == *" windows "* ]]; then
   (cd "$unpacked" && cmake -E tar xf "$here"/build/windows/packages/orbset-*-win32.zip)
   exe=$(echo "$unpacked"/orbset-*-win32/orbset.exe)
@@ -80,6 +130,7 @@ if [[ " ${folders[*]} " == *" windows "* ]]; then
   stamp=$(od -An -tu4 -j$((pe + 8)) -N4 "$exe" | tr -d ' ')
   [ "$stamp" = 0 ] || fail "$exe carries the time stamp $stamp"
   echo "zip: orbset.exe has no debug sections, no symbols and no time stamp"
+  windowsfloor "$exe"
 fi
 
 deb=$(echo build/default/packages/*.deb)
@@ -92,6 +143,11 @@ echo "== the .deb, unpacked"
 root=$tmp/root
 dpkg -x "$deb" "$root"
 elfstripped "$root/usr/bin/orbset"
+readelf -d "$root/usr/bin/orbset" | grep -q '(NEEDED).*libc\.so' ||
+  fail "the .deb's orbset is not linked to the system's C library"
+# Debian 12's C start files carry no control-flow marks, so no program
+# linked with them has that protection: every other check must hold.
+hardening-check --nocfprotection "$root/usr/bin/orbset" || fail "the .deb's orbset is not hardened"
 status=0
 "$root/usr/bin/orbset" -h >"$tmp/help" || status=$?
 # The help text ends the program with status 1.
