@@ -11,9 +11,10 @@
 # the workloads, so a change in the machine's load falls on every command
 # alike. Medians are over the runs of all passes.
 #
-# Builds a release orbset in build/bench-release (or takes $ORBSET). A
-# second build is timed in the same runs as "before": $ORBSET_BEFORE, or
-# the revision $ORBSET_BEFORE_REV (say main) built in build/bench-before.
+# Builds a release orbset and its static twin (the tarball's program) in
+# build/bench-release (or takes $ORBSET and $ORBSET_STATIC). A second
+# build is timed in the same runs as "before": $ORBSET_BEFORE, or the
+# revision $ORBSET_BEFORE_REV (say main) built in build/bench-before.
 # Writes its inputs to build/bench-data, once: the folder, 512 MiB of the
 # fan-made mission files repeated ($ORBSET_REAL_MISSIONS, default
 # ../shared/real-missions), 512 MiB of adversarial bytes, and the first 64
@@ -28,20 +29,22 @@ data=$src/build/bench-data
 folder=$data/folder
 mib=$((1024 * 1024))
 
-release() {  # source folder, build folder
+release() {  # source folder, build folder, targets
   cmake -S "$1" -B "$2" -G Ninja -DCMAKE_BUILD_TYPE=Release -DORBSET_TESTS=OFF >/dev/null
-  cmake --build "$2" --target orbset >/dev/null
+  cmake --build "$2" --target "${@:3}" >/dev/null
 }
+static=${ORBSET_STATIC:-}
 if [ -z "${ORBSET:-}" ]; then
-  release . build/bench-release
+  release . build/bench-release orbset orbset-static
   ORBSET=$src/build/bench-release/orbset
+  static=$src/build/bench-release/orbset-static
 fi
 before=${ORBSET_BEFORE:-}
 if [ -z "$before" ] && [ -n "${ORBSET_BEFORE_REV:-}" ]; then
   rm -rf build/bench-before-src build/bench-before
   mkdir -p build/bench-before-src
   git archive "$ORBSET_BEFORE_REV" | tar -x -C build/bench-before-src
-  release build/bench-before-src build/bench-before
+  release build/bench-before-src build/bench-before orbset
   before=$src/build/bench-before/orbset
 fi
 
@@ -96,7 +99,9 @@ hyper() {
   local workload=$1 runs=$2 pass=$3 args=()
   shift 3
   while [ $# -gt 0 ]; do
-    if [ "$1" != before ] || [ -n "$before" ]; then args+=(-n "$1" "$2"); fi
+    # Leave out a program that is not there ("before", "static": an
+    # empty name in front of its arguments).
+    [[ $2 == " "* ]] || args+=(-n "$1" "$2")
     shift 2
   done
   hyperfine --style none --runs "$runs" --warmup 1 --output pipe \
@@ -109,12 +114,14 @@ echo "== $passes passes"
 for pass in $(seq "$passes"); do
   (cd "$folder" && hyper folder 10 "$pass" \
     orbset "$ORBSET misinfo" \
+    static "$static misinfo" \
     before "$before misinfo" \
     rg "rg -c -F -a CELOBJVAR miss*.mis" \
     cat "cat miss*.mis > /dev/null")
   for f in real512.mis adv512.mis; do
     hyper "$f" 3 "$pass" \
       orbset "$ORBSET misinfo -f $f" \
+      static "$static misinfo -f $f" \
       before "$before misinfo -f $f" \
       rg "rg -c -F -a CELOBJVAR $f" \
       grep "grep -c -F -a CELOBJVAR $f" \
@@ -129,7 +136,7 @@ python3 - "$results" "$(cat "$folder"/miss*.mis | wc -c)" "$(stat -c %s real512.
   "$(stat -c %s adv512.mis)" <<'PY'
 import glob, json, statistics, sys
 out, sizes = sys.argv[1], sys.argv[2:]
-names = ("before", "orbset", "rg", "grep", "cat", "dd")
+names = ("before", "orbset", "static", "rg", "grep", "cat", "dd")
 workloads = (("folder", "16 files of about 4 MiB, misinfo"),
              ("real512.mis", "512 MiB real missions, misinfo -f"),
              ("adv512.mis", "512 MiB adversarial, misinfo -f"))
@@ -152,25 +159,32 @@ for (key, label), size in zip(workloads, sizes):
 def ratio(m, a, b):
     return "%.2f" % (m[a] / m[b]) if a in m and b in m else "-"
 
-print("\n| workload | " + " | ".join(n + " ms" for n in names) +
-      " | orbset/rg | orbset/cat | before/rg | before/cat |")
-print("|---|" + "---:|" * (len(names) + 4))
+ratios = (("orbset", "before"), ("static", "before"), ("orbset", "rg"), ("orbset", "cat"),
+          ("before", "cat"))
+print("\n| workload | " + " | ".join(n + " ms" for n in names) + " | " +
+      " | ".join("%s/%s" % r for r in ratios) + " |")
+print("|---|" + "---:|" * (len(names) + len(ratios)))
 for key, label in workloads:
     m = medians[key]
     cells = ["%.1f" % (m[n] * 1e3) if n in m else "-" for n in names]
-    cells += [ratio(m, "orbset", "rg"), ratio(m, "orbset", "cat"),
-              ratio(m, "before", "rg"), ratio(m, "before", "cat")]
+    cells += [ratio(m, a, b) for a, b in ratios]
     print("| %s | %s |" % (label, " | ".join(cells)))
 PY
 
 echo
-echo "| file | orbset peak RSS |${before:+ before peak RSS |}"
-echo "|---|---:|${before:+---:|}"
+echo "| file | orbset peak RSS |${static:+ static peak RSS |}${before:+ before peak RSS |}"
+echo "|---|---:|${static:+---:|}${before:+---:|}"
 peak() {  # program, arguments...
   /usr/bin/time -v "$@" 2>&1 >/dev/null | sed -n 's/.*Maximum resident set size (kbytes): //p'
 }
+peaks() {  # arguments: the cells of each program run with them
+  echo -n " $(peak "$ORBSET" "$@") KiB |"
+  [ -z "$static" ] || echo -n " $(peak "$static" "$@") KiB |"
+  [ -z "$before" ] || echo -n " $(peak "$before" "$@") KiB |"
+  echo
+}
 for f in real64.mis real512.mis adv64.mis adv512.mis; do
-  echo "| $f | $(peak "$ORBSET" misinfo -f $f) KiB |${before:+ $(peak "$before" misinfo -f $f) KiB |}"
+  echo "| $f |$(peaks misinfo -f $f)"
 done
 cd "$folder"
-echo "| folder | $(peak "$ORBSET" misinfo) KiB |${before:+ $(peak "$before" misinfo) KiB |}"
+echo "| folder |$(peaks misinfo)"
