@@ -111,7 +111,7 @@ class Listing(OrbsetTest):
 
     def test_every_mis_file_in_any_case_and_nothing_else(self):
         self.install(missions=[])
-        files = {"miss1.mis": 1, "MISS2.MIS": 2, "miss4.Mis": 4, "a.mis": 5}
+        files = {"miss1.mis": 1, "MISS2.MIS": 2, "miss4.Mis": 4, "a.mis": 5, ".mis": 8}
         for name, number in files.items():
             (self.game / name).write_bytes(misgen.mission(number))
         for name in ("miss1.mis.bak", "mis", "miss6.mi", "mis.txt"):
