@@ -1,6 +1,7 @@
 """The write path under faults: whatever fails, the words agree with the
 file. After a yes the run says "patched." only over the new record, and an
 error line only over the file as it was, byte for byte."""
+import fcntl
 import os
 import re
 import signal
@@ -275,6 +276,15 @@ class TwoRunsAtOnce(PatchTest):
             first, last = (5, 9) if old[9] == new[5] else (9, 5)
             self.assertEqual(old[last], new[first], said)
         self.assertEqual(record_line(now[328:656]).rstrip("\n"), new[last])
+
+
+@unittest.skipIf(UNDER_WINE, "a lock on the file is a Linux matter")
+class LockedElsewhere(Words):
+    def test_a_file_locked_past_the_wait_cannot_be_opened_for_writing(self):
+        with open(self.path, "r+b") as held:
+            fcntl.lockf(held, fcntl.LOCK_EX)
+            out, code = self.orbset("-f", "miss5.mis", input=b"y\n", timeout=60)
+        self.assertEqual(self.assert_words_agree(out, code), "Cannot open miss5.mis for writing.")
 
 
 @unittest.skipUnless(UNDER_WINE, "Wine's relay trace shows the Windows calls")
