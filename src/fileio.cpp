@@ -111,8 +111,9 @@ static char *copyof(const char *text)
 
 // Installations copied from the game's CD or a store may name their files
 // in any letter case, which matters where the file system tells case
-// apart. The exact name wins; otherwise the first readable entry of the
-// listing that equals name ignoring case; otherwise name itself.
+// apart. The exact name wins; otherwise, of the readable entries that
+// equal name ignoring case, the first in byte order, since the order of a
+// listing differs from one file system to the next; otherwise name itself.
 char *diskname(const char *name)
 {
     FILE *f = openread(name);
@@ -121,21 +122,20 @@ char *diskname(const char *name)
         return copyof(name);
     }
     listing *l = openlisting();
-    const char *found = nullptr;
+    char *found = nullptr;
     bool failed;
     while (const char *entry = l ? nextentry(l, &failed) : nullptr) {
-        if (strcasecmp(entry, name) != 0)
+        if (strcasecmp(entry, name) != 0 || (found && strcmp(entry, found) >= 0))
             continue;
         // A folder or an unreadable entry must not hide the file itself.
         FILE *candidate = openread(entry);
         if (candidate) {
             fclose(candidate);
-            found = entry;
-            break;
+            free(found);
+            found = copyof(entry);
         }
     }
-    char *copy = copyof(found ? found : name);
     if (l)
         closelisting(l);
-    return copy;
+    return found ? found : copyof(name);
 }
