@@ -122,7 +122,7 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t *data, size_t size)
     CHECK(fclose(f) == 0);
 
     rewind(stdin);
-    mispatch(path.c_str());
+    mispatch(path.c_str(), path.c_str());
     CHECK(readall(path) == expected(before, number));
     remove(path.c_str());
     return 0;

@@ -109,33 +109,103 @@ static char *copyof(const char *text)
     return copy;
 }
 
-// Installations copied from the game's CD or a store may name their files
-// in any letter case, which matters where the file system tells case
-// apart. The exact name wins; otherwise, of the readable entries that
-// equal name ignoring case, the first in byte order, since the order of a
-// listing differs from one file system to the next; otherwise name itself.
-char *diskname(const char *name)
+// Whether path names a file that can be opened for reading.
+static bool readable(const char *path)
 {
-    FILE *f = openread(name);
-    if (f) {
+    FILE *f = openread(path);
+    if (f)
         fclose(f);
-        return copyof(name);
-    }
+    return f != nullptr;
+}
+
+#if !defined(_WIN32)
+static bool isfolder(const char *path)
+{
+    struct stat st;
+    return stat(path, &st) == 0 && S_ISDIR(st.st_mode);
+}
+#endif
+
+// Spells the last part of path, from part on, as the entry of its folder
+// that equals it ignoring case and is usable: of several such, the first
+// in byte order, since the order of a listing differs from one file
+// system to the next. A name equal ignoring case has the same length, so
+// each candidate is tried in place. Returns false, with path as it was,
+// when no entry fits.
+static bool respell(char *path, char *part, bool (*usable)(const char *))
+{
+    char *given = copyof(part);
+    *part = '\0';  // path now names the folder, "" the current one
+#if defined(_WIN32)
     listing *l = openlisting();
-    char *found = nullptr;
+#else
+    listing *l = openfolder(*path ? path : ".");
+#endif
+    char *best = nullptr;
     bool failed;
     while (const char *entry = l ? nextentry(l, &failed) : nullptr) {
-        if (strcasecmp(entry, name) != 0 || (found && strcmp(entry, found) >= 0))
+        if (strcasecmp(entry, given) != 0 || (best && strcmp(entry, best) >= 0))
             continue;
         // A folder or an unreadable entry must not hide the file itself.
-        FILE *candidate = openread(entry);
-        if (candidate) {
-            fclose(candidate);
-            free(found);
-            found = copyof(entry);
+        strcpy(part, entry);
+        if (usable(path)) {
+            free(best);
+            best = copyof(entry);
         }
     }
     if (l)
         closelisting(l);
-    return found ? found : copyof(name);
+    bool found = best != nullptr;
+    strcpy(part, found ? best : given);
+    free(given);
+    free(best);
+    return found;
+}
+
+#if !defined(_WIN32)
+// Each part of path respelt where it names nothing as given: the folders
+// on the way, then the file. False when some part is not found.
+static bool respellparts(char *path)
+{
+    for (char *part = path; *part;) {
+        size_t len = strcspn(part, "/");
+        if (len == 0) {
+            part++;
+            continue;
+        }
+        char *end = part + len;
+        bool last = end[strspn(end, "/")] == '\0';
+        char separator = *end;
+        *end = '\0';
+        bool (*usable)(const char *) = last ? readable : isfolder;
+        bool found = usable(path) || respell(path, part, usable);
+        *end = separator;
+        if (!found)
+            return false;
+        part = end;
+    }
+    return true;
+}
+#endif
+
+// Installations copied from the game's CD or a store may name their files
+// in any letter case, and a player types a name as Windows takes it: where
+// the file system tells case apart, a path that names no file as given is
+// looked up folder by folder (on Windows, which finds any case itself,
+// only a name in the current folder). In each folder the exact name wins,
+// otherwise the first in byte order of the entries that equal it ignoring
+// case. A path not found so comes back as given.
+char *diskname(const char *path)
+{
+    if (readable(path))
+        return copyof(path);
+    char *found = copyof(path);
+#if defined(_WIN32)
+    bool ok = respell(found, found, readable);
+#else
+    bool ok = respellparts(found);
+#endif
+    if (!ok)
+        strcpy(found, path);
+    return found;
 }

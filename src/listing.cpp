@@ -66,9 +66,9 @@ struct listing {
     DIR *dir;
 };
 
-listing *openlisting()
+listing *openfolder(const char *path)
 {
-    DIR *dir = opendir(".");
+    DIR *dir = opendir(path);
     if (!dir)
         return nullptr;
     listing *l = static_cast<listing *>(malloc(sizeof *l));
@@ -76,6 +76,11 @@ listing *openlisting()
         FATAL("Out of memory.");
     l->dir = dir;
     return l;
+}
+
+listing *openlisting()
+{
+    return openfolder(".");
 }
 
 const char *nextentry(listing *l, bool *failed)

@@ -1,4 +1,5 @@
 // The report command: prints the enabled records of mission files.
+#include <cstdlib>
 #include <cstring>
 #include <strings.h>
 
@@ -12,10 +13,10 @@ static bool printenabled(int64_t, bool)
     return true;
 }
 
-void misinfo(const char *path)
+void misinfo(const char *path, const char *ondisk)
 {
     printf("\nmisfile=%s\n\n", path);
-    FILE *f = openread(path);
+    FILE *f = openread(ondisk);
     if (!f)
         FATAL("Cannot open file %s.", path);
     if (scancelobj(f, __func__, printenabled) == SCAN_READERROR)
@@ -36,7 +37,9 @@ void cmd_misinfo()
     if (par.verbosity > 2)
         ENTRY();
     if (par.file) {
-        misinfo(par.file);
+        char *ondisk = diskname(par.file);
+        misinfo(par.file, ondisk);
+        free(ondisk);
         return;
     }
     listing *l = openlisting();
@@ -48,7 +51,7 @@ void cmd_misinfo()
         if (par.verbosity > 3)
             TRACE("dirent=%s", name);
         if (hasmissuffix(name))
-            misinfo(name);
+            misinfo(name, name);
     }
     // A listing cut short is no complete report.
     if (failed)

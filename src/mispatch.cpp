@@ -110,21 +110,21 @@ static writeresult overwrite(heldfile *f, int64_t offset, const unsigned char *o
 
 // The file is held from the re-read to the sync, so no other writer comes
 // between the comparison and the write.
-static writeresult writerecord(const char *path, int64_t offset, const unsigned char *old)
+static writeresult writerecord(const char *ondisk, int64_t offset, const unsigned char *old)
 {
     heldfile f;
-    if (!holdfile(path, &f))
+    if (!holdfile(ondisk, &f))
         return WRITE_NOOPEN;
     writeresult result = overwrite(&f, offset, old);
     releasefile(&f);
     return result;
 }
 
-void mispatch(const char *path, const char *stockname)
+void mispatch(const char *path, const char *ondisk, const char *stockname)
 {
     if (par.verbosity > 2)
         TRACE("name=%s", path);
-    FILE *f = openread(path);
+    FILE *f = openread(ondisk);
     if (!f) {
         if (par.verbosity > 0)
             TRACE("Cannot open file %s.", path);
@@ -176,7 +176,7 @@ void mispatch(const char *path, const char *stockname)
     }
 
     unsigned long long at = static_cast<unsigned long long>(enabledoffset);
-    switch (writerecord(path, enabledoffset, old)) {
+    switch (writerecord(ondisk, enabledoffset, old)) {
     case WRITE_NOOPEN:
         FATAL("Cannot open %s for writing.", path);
     case WRITE_NOSEEK:
@@ -201,12 +201,15 @@ void cmd_mispatch()
     if (par.verbosity > 2)
         ENTRY();
     if (par.file) {
-        mispatch(par.file);
+        // Found as Windows would find it, but named as the user wrote it.
+        char *ondisk = diskname(par.file);
+        mispatch(par.file, ondisk);
+        free(ondisk);
         return;
     }
     for (const char *stock : missionlist) {
         char *name = diskname(stock);
-        mispatch(name, stock);
+        mispatch(name, name, stock);
         free(name);
     }
 }

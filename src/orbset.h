@@ -56,13 +56,16 @@ int openregular(const char *path, int mode);  // a descriptor, or -1
 #endif
 const char *basepart(const char *path);  // after the last slash or backslash
 char *curdir();  // full path of the current directory, malloc'd, or null
-char *diskname(const char *name);  // name as it lies in ".", malloc'd
+char *diskname(const char *path);  // path as it lies on the disk, malloc'd
 
 // The listing of the current directory: null when it cannot be opened;
 // nextentry returns null at its end, with failed set when that end is a
 // read error.
 struct listing;
 listing *openlisting();
+#if !defined(_WIN32)
+listing *openfolder(const char *path);  // the listing of any folder
+#endif
 const char *nextentry(listing *l, bool *failed);
 void closelisting(listing *l);
 
@@ -89,11 +92,13 @@ void releasefile(heldfile *held);
 // The commands.
 [[noreturn]] void cmd_help();
 void cmd_misinfo();
-void misinfo(const char *path);
+// Both workers name the file path in what they print and open ondisk,
+// the name it has on the disk.
+void misinfo(const char *path, const char *ondisk);
 void cmd_mispatch();
 // stockname, when given, is the stock name that path was found for; the
-// mission number is read from it.
-void mispatch(const char *path, const char *stockname = nullptr);
+// mission number is read from it, else from path.
+void mispatch(const char *path, const char *ondisk, const char *stockname = nullptr);
 bool confirm(const char *prompt);
 
 #endif

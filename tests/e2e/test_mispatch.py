@@ -316,14 +316,27 @@ class LetterCase(PatchTest):
                    input=b"y")
         self.assert_patched_only_there(data, (self.game / "MISS5.MIS").read_bytes(), 328, 5)
 
-    def test_a_named_file_is_used_as_given(self):
+    def test_a_named_file_is_found_in_any_case_and_shown_as_given(self):
+        # Folder by folder, as Windows finds it; the mission number comes
+        # from the name as given, where "miss" is matched exactly.
         self.install(missions=[])
-        data = self.mission_file("MISS5.MIS", misgen.mission(5))
-        self.check(["-f", "MISS5.MIS", "-v", "1"], self.found()
-                   + "mispatch(#): Cannot get mission number for file MISS5.MIS.\n")
-        self.check(["-f", "miss5.mis", "-v", "1"], self.found()
-                   + "mispatch(#): Cannot open file miss5.mis.\n")
-        self.assertEqual((self.game / "MISS5.MIS").read_bytes(), data)
+        (self.game / "LEVELS").mkdir()
+        data = misgen.mission(5)
+        rec = data[328:656]
+        for given, ondisk, numbered in (("miss5.mis", "MISS5.MIS", True),
+                                       ("levels/miss5.mis", "LEVELS/Miss5.MIS", True),
+                                       (str(self.game).upper() + "/Levels/miss5.MIS", "LEVELS/Miss5.MIS", True),
+                                       ("MISS5.MIS", "miss5.mis", False)):
+            with self.subTest(given=given):
+                self.mission_file(ondisk, data)
+                self.check(["misinfo", "-f", given],
+                           self.found() + "\nmisfile=%s\n\n" % given + record_line(rec))
+                said = ("mispatch(#): Mission number 5. sizeof=16\n" + dialogue(given, rec, patched(rec, 5))
+                        if numbered else "mispatch(#): Cannot get mission number for file %s.\n" % given)
+                self.check(["-f", given, "-v", "1"], self.found() + said, input=b"y")
+                after = (self.game / ondisk).read_bytes()
+                self.assertEqual(after, data[:328] + patched(rec, 5) + data[656:] if numbered else data)
+                (self.game / ondisk).unlink()
 
 
 class Replaced(PatchTest):
