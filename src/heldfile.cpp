@@ -8,7 +8,9 @@
 #include <windows.h>
 #else
 #include <csignal>
+#include <cstdint>
 #include <fcntl.h>
+#include <sys/file.h>
 #include <time.h>
 #include <unistd.h>
 #endif
@@ -97,26 +99,59 @@ void releasefile(heldfile *held)
 
 #else
 
-static void waitstep()
+static int64_t nowms()
 {
-    struct timespec step = {0, WAITSTEPMS * 1000000L};
-    nanosleep(&step, nullptr);
+    struct timespec now;
+    clock_gettime(CLOCK_MONOTONIC, &now);
+    return static_cast<int64_t>(now.tv_sec) * 1000 + now.tv_nsec / 1000000;
 }
 
-// An exclusive lock on the whole file; waits while another holds one.
-static bool lockfile(int fd)
+enum lockresult { LOCK_HELD, LOCK_BUSY, LOCK_FAILED };
+
+// An exclusive lock on the whole file of the kind fcntl sets, owned by
+// the open file, as flock's is, rather than by the process. NFS carries a
+// flock out as this kind of lock on the server, where a lock of the
+// process would be another owner's and shut our own flock out; two locks
+// of one open file are one owner's.
+static lockresult tryrangelock(int fd)
 {
     struct flock lock = {};
     lock.l_type = F_WRLCK;
     lock.l_whence = SEEK_SET;
-    for (int step = 0; step < WAITSTEPS; step++) {
-        if (fcntl(fd, F_SETLK, &lock) == 0)
-            return true;
-        if (errno != EINTR && errno != EACCES && errno != EAGAIN)
+    if (fcntl(fd, F_OFD_SETLK, &lock) == 0)
+        return LOCK_HELD;
+    return errno == EINTR || errno == EACCES || errno == EAGAIN ? LOCK_BUSY : LOCK_FAILED;
+}
+
+static lockresult tryflock(int fd)
+{
+    if (flock(fd, LOCK_EX | LOCK_NB) == 0)
+        return LOCK_HELD;
+    return errno == EINTR || errno == EWOULDBLOCK ? LOCK_BUSY : LOCK_FAILED;
+}
+
+// Tries the lock until it is held or the deadline has passed.
+static bool waitfor(lockresult (*trylock)(int), int fd, int64_t deadline)
+{
+    for (;;) {
+        lockresult r = trylock(fd);
+        if (r != LOCK_BUSY)
+            return r == LOCK_HELD;
+        if (nowms() >= deadline)
             return false;
-        waitstep();
+        struct timespec step = {0, WAITSTEPMS * 1000000L};
+        nanosleep(&step, nullptr);
     }
-    return false;
+}
+
+// Programs on Linux lock a file in one of two ways that do not see each
+// other: a holder of either kind keeps us out, so both are taken, within
+// one wait. The wait is timed by the clock: on a busy machine each step
+// sleeps longer than asked.
+static bool lockfile(int fd)
+{
+    int64_t deadline = nowms() + WAITSTEPMS * WAITSTEPS;
+    return waitfor(tryrangelock, fd, deadline) && waitfor(tryflock, fd, deadline);
 }
 
 bool holdfile(const char *path, heldfile *held)

@@ -70,10 +70,11 @@ const char *nextentry(listing *l, bool *failed);
 void closelisting(listing *l);
 
 // A mission file held for its update: opened for reading and writing,
-// regular files only, and no other writer while it is held (a lock on
-// Linux, a share mode on Windows). Reads and writes go straight to the
-// file and return the bytes done (heldread: -1 on an error, fewer than
-// asked at the end of the file); heldsync returns once they are on disk.
+// regular files only, and no other writer while it is held (both kinds
+// of lock on Linux, a share mode on Windows). Reads and writes go
+// straight to the file and return the bytes done (heldread: -1 on an
+// error, fewer than asked at the end of the file); heldsync returns once
+// they are on disk.
 struct heldfile {
 #if defined(_WIN32)
     void *handle;

@@ -19,7 +19,7 @@ DAMAGED = ("Cannot write to miss5.mis, nor put its old record back: the file may
 # Each call on the mission file's path, failed at each of its first few
 # occurrences: the scan's open and reads come first, then the update's.
 FAULTS = [("%s:error=EIO:when=%d" % (call, when))
-          for call in ("openat", "newfstatat", "fcntl", "lseek", "read", "write",
+          for call in ("openat", "newfstatat", "fcntl", "flock", "lseek", "read", "write",
                        "fdatasync", "close")
           for when in range(1, 7)]
 FAULTS += ["write:error=EINTR:when=1", "write:error=ENOSPC:when=1",
@@ -83,6 +83,7 @@ class InjectedFaults(Words):
         self.assertIn("Cannot write to miss5.mis.", seen["write"] | seen["fdatasync"])
         self.assertIn("Cannot read file miss5.mis.", seen["read"])
         self.assertIn("Cannot open miss5.mis for writing.", seen["openat"])
+        self.assertEqual(seen["flock"], {"Cannot open miss5.mis for writing."})
 
     def test_a_record_that_cannot_be_put_back_is_called_damaged(self):
         # Every sync fails; or the old bytes' write says it was done, and

@@ -1,4 +1,5 @@
 """The patch command: the dialogue, the table, the answers, the faults."""
+import fcntl
 import os
 import pwd
 import select
@@ -390,20 +391,27 @@ class Faults(PatchTest):
         return self.before[name][328:656]
 
     def test_a_file_that_cannot_be_opened_for_update(self):
+        # Read-only to this user, or held by another program with either
+        # kind of lock, past the 5 seconds that a holder is waited for.
         nobody = pwd.getpwnam("nobody")
         os.chmod(self.tmp, 0o755)
         os.chmod(self.game, 0o755)
         for name in self.before:
             os.chmod(self.game / name, 0o644)
-        out, code = self.orbset(wrap=["setpriv", "--reuid=%d" % nobody.pw_uid,
-                                      "--regid=%d" % nobody.pw_gid, "--clear-groups"],
-                                input=b"y y y")
-        self.assertEqual(code, 1)
-        self.assertEqual(out, self.found() + dialogue("miss1.mis", self.old("miss1.mis"),
-                                                      patched(self.old("miss1.mis"), 1), None)
-                         + "mispatch(#): ERROR: Cannot open miss1.mis for writing.\n")
-        for name, data in self.before.items():
-            self.assertEqual((self.game / name).read_bytes(), data)
+        asnobody = ["setpriv", "--reuid=%d" % nobody.pw_uid, "--regid=%d" % nobody.pw_gid,
+                    "--clear-groups"]
+        for wrap, lock in ((asnobody, None), ([], fcntl.flock), ([], fcntl.lockf)):
+            with self.subTest(lock=lock and lock.__name__):
+                with open(self.game / "miss1.mis", "r+b") as held:
+                    if lock:
+                        lock(held, fcntl.LOCK_EX)
+                    out, code = self.orbset(wrap=wrap, input=b"y y y")
+                self.assertEqual(code, 1)
+                self.assertEqual(out, self.found() + dialogue("miss1.mis", self.old("miss1.mis"),
+                                                              patched(self.old("miss1.mis"), 1), None)
+                                 + "mispatch(#): ERROR: Cannot open miss1.mis for writing.\n")
+                for name, data in self.before.items():
+                    self.assertEqual((self.game / name).read_bytes(), data)
 
 
 @unittest.skipUnless(REAL_MISSIONS.is_dir() or os.environ.get("CI") == "true",
