@@ -120,6 +120,10 @@ static lockresult tryrangelock(int fd)
     lock.l_whence = SEEK_SET;
     if (fcntl(fd, F_OFD_SETLK, &lock) == 0)
         return LOCK_HELD;
+    // Kernels before 3.15 know only the process's kind, which the static
+    // program may meet.
+    if (errno == EINVAL && fcntl(fd, F_SETLK, &lock) == 0)
+        return LOCK_HELD;
     return errno == EINTR || errno == EACCES || errno == EAGAIN ? LOCK_BUSY : LOCK_FAILED;
 }
 

@@ -391,8 +391,9 @@ class Faults(PatchTest):
         return self.before[name][328:656]
 
     def test_a_file_that_cannot_be_opened_for_update(self):
-        # Read-only to this user, or held by another program with either
-        # kind of lock, past the 5 seconds that a holder is waited for.
+        # Read-only to this user, or held by another program with flock
+        # past the 5 seconds that a holder is waited for (an fcntl lock:
+        # test_faults.LockedElsewhere).
         nobody = pwd.getpwnam("nobody")
         os.chmod(self.tmp, 0o755)
         os.chmod(self.game, 0o755)
@@ -400,7 +401,7 @@ class Faults(PatchTest):
             os.chmod(self.game / name, 0o644)
         asnobody = ["setpriv", "--reuid=%d" % nobody.pw_uid, "--regid=%d" % nobody.pw_gid,
                     "--clear-groups"]
-        for wrap, lock in ((asnobody, None), ([], fcntl.flock), ([], fcntl.lockf)):
+        for wrap, lock in ((asnobody, None), ([], fcntl.flock)):
             with self.subTest(lock=lock and lock.__name__):
                 with open(self.game / "miss1.mis", "r+b") as held:
                     if lock:
