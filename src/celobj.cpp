@@ -2,6 +2,7 @@
 #include <cstring>
 
 #include "celobj.h"
+#include "orbset.h"
 
 const char celobjtag[] = "CELOBJVAR";
 unsigned char celobj[RECLEN];
@@ -49,11 +50,14 @@ void celobj_setfloat(int field, float value)
 void print_celobj()
 {
     // The texture is printed up to its first NUL, never past its field.
+    char tex[TEXLEN + 1];
+    memcpy(tex, celobj + CO_TEX, TEXLEN);
+    tex[TEXLEN] = '\0';
     int index = static_cast<signed char>(celobj[CO_INDEX]) - '0';
-    printf("%s%d: ena=%d fog=%d iat=%d tex=%.*s a=%g off=%g siz=%g lat=%g "
+    printf("%s%d: ena=%d fog=%d iat=%d tex=%s a=%g off=%g siz=%g lat=%g "
            "lon=%g rot=%g col=(%g %g %g)\n",
            celobjtag, index, celobj_int(CO_ENA), celobj_int(CO_FOG),
-           celobj_int(CO_IAT), TEXLEN, reinterpret_cast<const char *>(celobj + CO_TEX),
+           celobj_int(CO_IAT), printable(tex),
            celobj_float(CO_A), celobj_float(CO_OFF), celobj_float(CO_SIZ),
            celobj_float(CO_LAT), celobj_float(CO_LON), celobj_float(CO_ROT),
            celobj_float(CO_COL), celobj_float(CO_COL + 4), celobj_float(CO_COL + 8));

@@ -40,7 +40,9 @@ int main(int argc, char **argv)
         } else if (c == 'v') {
             par.verbosity = atoi(options.value);
         } else {
-            FATAL("Invalid option '%c' or missing value. (Try %s -h)", options.bad,
+            // The letter as typed: it may be any byte, a control among them.
+            const char typed[] = {static_cast<char>(options.bad), '\0'};
+            FATAL("Invalid option '%c' or missing value. (Try %s -h)", *printable(typed),
                   progname);
         }
     }
@@ -56,7 +58,7 @@ int main(int argc, char **argv)
     else if (strcasecmp(word, "misinfo") == 0)
         cmd_misinfo();
     else
-        FATAL("Invalid command %s. (Try %s -h)", word, progname);
+        FATAL("Invalid command %s. (Try %s -h)", printable(word), progname);
 
     // Output that never arrived is no success either.
     if (fflush(stdout) != 0 || ferror(stdout))

@@ -15,12 +15,12 @@ static bool printenabled(int64_t, bool)
 
 void misinfo(const char *path, const char *ondisk)
 {
-    printf("\nmisfile=%s\n\n", path);
+    printf("\nmisfile=%s\n\n", printable(path));
     FILE *f = openread(ondisk);
     if (!f)
-        FATAL("Cannot open file %s.", path);
+        FATAL("Cannot open file %s.", printable(path));
     if (scancelobj(f, __func__, printenabled) == SCAN_READERROR)
-        FATAL("Cannot read file %s.", path);
+        FATAL("Cannot read file %s.", printable(path));
     fclose(f);
     // Each file's report is shown as soon as it is complete.
     fflush(stdout);
@@ -49,7 +49,7 @@ void cmd_misinfo()
     bool failed;
     while (const char *name = nextentry(l, &failed)) {
         if (par.verbosity > 3)
-            TRACE("dirent=%s", name);
+            TRACE("dirent=%s", printable(name));
         if (hasmissuffix(name))
             misinfo(name, name);
     }

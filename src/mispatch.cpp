@@ -123,18 +123,18 @@ static writeresult writerecord(const char *ondisk, int64_t offset, const unsigne
 void mispatch(const char *path, const char *ondisk, const char *stockname)
 {
     if (par.verbosity > 2)
-        TRACE("name=%s", path);
+        TRACE("name=%s", printable(path));
     FILE *f = openread(ondisk);
     if (!f) {
         if (par.verbosity > 0)
-            TRACE("Cannot open file %s.", path);
+            TRACE("Cannot open file %s.", printable(path));
         return;
     }
     int number;
     if (!missionnumber(stockname ? stockname : path, &number)) {
         fclose(f);
         if (par.verbosity > 0)
-            TRACE("Cannot get mission number for file %s.", path);
+            TRACE("Cannot get mission number for file %s.", printable(path));
         return;
     }
     if (par.verbosity > 0)
@@ -152,48 +152,48 @@ void mispatch(const char *path, const char *ondisk, const char *stockname)
     fclose(f);  // not held open while the user is asked
     if (scan == SCAN_READERROR) {
         if (par.verbosity > 0)
-            TRACE("Cannot read file %s.", path);
+            TRACE("Cannot read file %s.", printable(path));
         return;
     }
     // The file never grows: a record cut off by its end is left alone.
     if (!enabledfound || !enabledwhole) {
         if (par.verbosity > 0)
-            TRACE("I don't know what to do with file %s.", path);
+            TRACE("I don't know what to do with file %s.", printable(path));
         return;
     }
 
     unsigned char old[RECLEN];
     memcpy(old, celobj, RECLEN);
-    printf("\nPatching file %s:\n", path);
+    printf("\nPatching file %s:\n", printable(path));
     printf("Old values:\n");
     print_celobj();
     printf("New values:\n");
     applyrow(row);
     print_celobj();
     if (!confirm(prompt)) {
-        printf("No changes made to %s.\n", path);
+        printf("No changes made to %s.\n", printable(path));
         return;
     }
 
     unsigned long long at = static_cast<unsigned long long>(enabledoffset);
     switch (writerecord(ondisk, enabledoffset, old)) {
     case WRITE_NOOPEN:
-        FATAL("Cannot open %s for writing.", path);
+        FATAL("Cannot open %s for writing.", printable(path));
     case WRITE_NOSEEK:
-        FATAL("Cannot seek to 0x%llx in %s.", at, path);
+        FATAL("Cannot seek to 0x%llx in %s.", at, printable(path));
     case WRITE_NOREAD:
-        FATAL("Cannot read file %s.", path);
+        FATAL("Cannot read file %s.", printable(path));
     case WRITE_CHANGED:
-        FATAL("%s changed since it was read.", path);
+        FATAL("%s changed since it was read.", printable(path));
     case WRITE_FAILED:
-        FATAL("Cannot write to %s.", path);
+        FATAL("Cannot write to %s.", printable(path));
     case WRITE_DAMAGED:
         FATAL("Cannot write to %s, nor put its old record back: the file may be damaged. "
-              "Restore it from your backup.", path);
+              "Restore it from your backup.", printable(path));
     case WRITE_OK:
         break;
     }
-    printf("%s patched.\n", path);
+    printf("%s patched.\n", printable(path));
 }
 
 void cmd_mispatch()

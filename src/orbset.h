@@ -34,6 +34,14 @@ void trace(const char *func, int line, const char *fmt, ...) ORBSET_PRINTF(3, 4)
 // An entry trace is a trace line whose text is a single blank.
 #define ENTRY() TRACE(" ")
 
+// Text from outside the program (a name, the texture, a word of the
+// command line) as it is printed: on a terminal with each control
+// character shown as '?', elsewhere as it is. maskcontrols does the
+// masking for a terminal whose text is UTF-8 or in another code page.
+// The result lasts until the next call.
+const char *printable(const char *text);
+const char *maskcontrols(const char *text, bool utf8);
+
 // The console window: pause before it closes when it was opened for the
 // program alone.
 bool pauseatexit(unsigned long consoleprocesses, bool stdinisconsole, bool stdoutisconsole);

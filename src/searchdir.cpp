@@ -18,7 +18,7 @@ bool fileexists(const char *path)
     if (f)
         fclose(f);
     if (par.verbosity > 1)
-        TRACE("File %s %s.", path, exists ? "exists" : "doesn't exist");
+        TRACE("File %s %s.", printable(path), exists ? "exists" : "doesn't exist");
     return exists;
 }
 
@@ -33,7 +33,7 @@ void searchdir()
         if (!path)
             FATAL("getcwd()");
         if (par.verbosity > 3)
-            TRACE("%s", path);
+            TRACE("%s", printable(path));
         // At the root ".." is the root again, and a failed chdir leaves us
         // where we were: either way the search has nowhere left to go.
         if (previous && strcmp(path, previous) == 0)
@@ -42,7 +42,7 @@ void searchdir()
         bool found = fileexists(exe);
         free(exe);
         if (found) {
-            printf("Thief2 directory is %s.\n", path);
+            printf("Thief2 directory is %s.\n", printable(path));
             free(path);
             free(previous);
             return;
