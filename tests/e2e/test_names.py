@@ -25,6 +25,13 @@ FILES = {
     "miss12-Ünïcødé.mis": 12,
     "луна.mis": None,
 }
+# Textures with control characters, as a terminal shows them: a '?' each.
+TEXTURES = {
+    "miss1.mis": (b"\x1b[2J\x1b[H\x1b]0;owned\x07", "?[2J?[H?]0;owned?"),
+    "miss2.mis": (b"del\x7f c1\xc2\x9b bare\x9b", "del? c1? bare?"),
+    "луна.mis": ("Луна".encode(), "Луна"),
+}
+ESCAPED = "x\x1b]0;owned\x07.mis"  # a name given with -f; no such file
 
 
 def utf8(out):
@@ -95,18 +102,39 @@ class BytesOnLinux(OrbsetTest):
         self.assertIn(b"\nmisfile=" + name + b"\n\n", proc.stdout)
 
 
-@unittest.skipUnless(UNDER_WINE, "a Windows console, under Wine in a terminal")
 class Console(OrbsetTest):
-    """In a console (a terminal's, under Wine) the names show right while
-    the program runs, and the console's code page is the one it found once
-    the program has ended."""
+    """In a terminal (under Wine, a console in one) names show right, no
+    control character from outside reaches it, and the console's code page
+    is the one it found once the program has ended."""
 
+    def test_control_characters_from_outside_show_as_question_marks(self):
+        self.install(missions=[])
+        data = {name: misgen.mission(1, dict(ena=1, tex=tex)) for name, (tex, _) in TEXTURES.items()}
+        for name in data:
+            (self.game / name).write_bytes(data[name])
+        run = ["cmd", "/c", shown(ORBSET), "misinfo"] if UNDER_WINE else [ORBSET, "misinfo"]
+        listed, failed = self.in_terminal(run), self.in_terminal(run + ["-f", ESCAPED])
+        for raw in (listed, failed) if not UNDER_WINE else ():  # Wine's console has its own
+            self.assertNotRegex(raw.decode("utf-8"), "[\x00-\x09\x0b\x0c\x0e-\x1f\x7f-\x9f]")
+        for name, (_, seen) in TEXTURES.items():
+            self.assertIn("misfile=%s\n\nCELOBJVAR1: ena=1 fog=0 iat=0 tex=%s a=0 " % (name, seen),
+                          on_screen(listed))
+        self.assertRegex(on_screen(failed), r"misfile=(x\?]0;owned\?\.mis)\n\nmisinfo\(\d+\): ERROR: "
+                         r"Cannot open file \1\.\n")
+        # Through a pipe every byte is as the name or the record holds it.
+        out, _ = self.orbset("misinfo")
+        self.assertEqual(sorted(out.split("\nmisfile=")[1:]), sorted(
+            "%s\n\n%s" % (n.encode().decode("latin-1"), record_line(d[328:656])) for n, d in data.items()))
+        self.check(["misinfo", "-f", ESCAPED], self.found() + "\nmisfile=%s\n\n"
+                   "misinfo(#): ERROR: Cannot open file %s.\n" % (ESCAPED, ESCAPED), status=1)
+
+    @unittest.skipUnless(UNDER_WINE, "a Windows console's code page")
     def test_names_show_right_and_the_code_page_comes_back(self):
         self.game = self.tmp / "Игры" / "Вор 2"
         self.game.mkdir(parents=True)
         self.install(missions=[])
         (self.game / "miss5 — копия.mis").write_bytes(misgen.mission(5))
-        seen = self.in_terminal(["cmd", "/c", "chcp & %s misinfo & chcp" % shown(ORBSET)])
+        seen = on_screen(self.in_terminal(["cmd", "/c", "chcp & %s misinfo & chcp" % shown(ORBSET)]))
         self.assertIn("Thief2 directory is %s." % shown(self.game), seen)
         self.assertIn("misfile=miss5 — копия.mis", seen)
         pages = [line for line in seen.splitlines() if line.startswith("Active code page")]
@@ -114,7 +142,7 @@ class Console(OrbsetTest):
         self.assertEqual(pages[0], pages[1])
 
     def in_terminal(self, args):
-        """What a terminal shows of the command, run on a pseudo-terminal."""
+        """What a terminal receives from the command, run on a pseudo-terminal."""
         leader, follower = pty.openpty()
         # Wide enough that no line wraps.
         fcntl.ioctl(follower, termios.TIOCSWINSZ, struct.pack("HHHH", 50, 400, 0, 0))
@@ -132,9 +160,12 @@ class Console(OrbsetTest):
             shown_text += chunk
         os.close(leader)
         proc.wait(timeout=60)
-        # The terminal's own control sequences are no part of the text.
-        text = shown_text.decode("utf-8", "replace").replace("\r", "")
-        return re.sub(r"\x1b\[[0-9;?]*[A-Za-z]", "", text)
+        return shown_text
+
+
+def on_screen(received):
+    """What a terminal shows: its own control sequences are no part of the text."""
+    return re.sub(r"\x1b\[[0-9;?]*[A-Za-z]", "", received.decode("utf-8", "replace").replace("\r", ""))
 
 
 if __name__ == "__main__":

@@ -16,3 +16,18 @@ TEST(ConsoleWindow, TheWindowWaitsOnlyAfterADoubleClick)
     // No console at all.
     EXPECT_FALSE(pauseatexit(0, false, false));
 }
+
+// Text; on a UTF-8 terminal; on one in another code page (null: as it is).
+TEST(ConsoleText, EachControlCharacterShowsAsOneQuestionMark)
+{
+    struct { const char *text, *utf8, *codepage; } rows[] = {
+        {"\x1b[2J\x07\x7f", "?[2J??", "?[2J??"},
+        {"\xc2\x9b\xc2\x80 \x9b \xd0\x9b\xf0\x9f\x8c\x99", "?? ? \xd0\x9b\xf0\x9f\x8c\x99", nullptr},
+        // Not well-formed: overlong, a surrogate, past U+10FFFF, cut short.
+        {"\xe0\x80\x9b\xed\xa0\x80\xf4\x90\x80\x80\xe6\x9c", "\xe0??\xed\xa0?\xf4???\xe6?", nullptr},
+    };
+    for (const auto &r : rows) {
+        EXPECT_STREQ(r.utf8, maskcontrols(r.text, true));
+        EXPECT_STREQ(r.codepage ? r.codepage : r.text, maskcontrols(r.text, false));
+    }
+}
