@@ -14,9 +14,17 @@ include(CheckPIESupported)
 check_pie_supported()
 set(CMAKE_POSITION_INDEPENDENT_CODE ON)
 
-add_compile_options(-fstack-protector-strong -fstack-clash-protection -fcf-protection
+add_compile_options(-fstack-protector-strong -fstack-clash-protection
                     -Wformat -Werror=format-security)
-# The checked functions need the optimizer's object sizes; a compiler that
-# defines the macro itself must not make the build fail on a redefinition.
-add_compile_options("$<$<CONFIG:Release,RelWithDebInfo,MinSizeRel>:-U_FORTIFY_SOURCE;-D_FORTIFY_SOURCE=2>")
+# Control-flow protection is a feature of x86 processors; on others the
+# compiler refuses the option.
+if(CMAKE_SYSTEM_PROCESSOR MATCHES "^(x86_64|AMD64|amd64|i.86)$")
+  add_compile_options(-fcf-protection)
+endif()
+# The checked functions need the optimizer's object sizes, and would hide
+# from a sanitizer the accesses it checks; a compiler that defines the
+# macro itself must not make the build fail on a redefinition.
+if(NOT CMAKE_CXX_FLAGS MATCHES "-fsanitize")
+  add_compile_options("$<$<CONFIG:Release,RelWithDebInfo,MinSizeRel>:-U_FORTIFY_SOURCE;-D_FORTIFY_SOURCE=2>")
+endif()
 add_link_options(-Wl,-z,relro,-z,now)
