@@ -66,8 +66,9 @@ elfstripped() {
 }
 
 # The oldest Windows the program is for is XP SP3: a PE subsystem version
-# of at most 5.1, and no import that win/imports.txt does not list (an
-# import by ordinal shows as #number). ASLR and DEP stay on.
+# of at most 5.1, and no import that win/imports.txt does not list (one
+# by ordinal has no name there, and so is never listed). ASLR and DEP
+# stay on.
 windowsfloor() {
   local headers major minor flags imports extra
   headers=$($objdump -p "$1")
@@ -77,7 +78,7 @@ windowsfloor() {
   flags=$(awk '$1 == "DllCharacteristics" {print $2}' <<<"$headers")
   [ $((0x$flags & 0x140)) = $((0x140)) ] || fail "$1 lacks ASLR or DEP (DllCharacteristics $flags)"
   imports=$(awk '/DLL Name:/ {dll = $3; next} /^$/ {dll = ""}
-                 dll && /^\t[0-9a-f]+\t/ {print dll "!" ($3 != "" ? $3 : "#" $2)}' <<<"$headers" | sort)
+                 dll && /^\t[0-9a-f]+\t/ {print dll "!" $3}' <<<"$headers" | sort)
   extra=$(comm -23 <(echo "$imports") <(grep -v '^#' win/imports.txt | sort))
   [ -z "$extra" ] || fail "$1 imports what win/imports.txt does not list:"$'\n'"$extra"
   echo "zip: orbset.exe asks for Windows $major.$minor, has ASLR and DEP," \

@@ -19,7 +19,7 @@ command -v debootstrap >/dev/null || fail "needs debootstrap"
 # no other.
 mirror=${1:-}
 if [ -z "$mirror" ]; then
-  mirror=$(sed -n 's%^\(URIs:\|deb\) *\(https\?://[^ ]*/debian/\?\)\( .*\)\?$%\2%p' \
+  mirror=$(sed -n 's%^\(URIs:\|deb\)\( *\[[^]]*\]\)\? *\(https\?://[^ ]*/debian/\?\)\( .*\)\?$%\3%p' \
              /etc/apt/sources.list /etc/apt/sources.list.d/*.list \
              /etc/apt/sources.list.d/*.sources 2>/dev/null | head -n 1 || true)
 fi
@@ -61,6 +61,7 @@ chroot "$root" /usr/bin/env -i HOME=/root LANG=C.UTF-8 DEBIAN_FRONTEND=nonintera
 # Every test's whole output is in ctest's log; Python's unittest names
 # each skip's reason, GoogleTest marks its skips.
 log=$root/root/orbset/build/default/Testing/Temporary/LastTest.log
+[ -f "$log" ] || fail "no test log at $log"
 skipped=$(grep -E "skipped '|skipped \"|\[  SKIPPED \]" "$log" || true)
 unwanted=$(grep -vE "Wine|Windows|fan-made" <<<"$skipped" || true)
 echo "== skipped, and why:"
