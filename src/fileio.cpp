@@ -197,13 +197,11 @@ static bool respellparts(char *path)
 // case. A path not found so comes back as given.
 char *diskname(const char *path)
 {
-    if (readable(path))
-        return copyof(path);
     char *found = copyof(path);
 #if defined(_WIN32)
-    bool ok = respell(found, found, readable);
+    bool ok = readable(found) || respell(found, found, readable);
 #else
-    bool ok = respellparts(found);
+    bool ok = respellparts(found);  // tries each part as given first
 #endif
     if (!ok)
         strcpy(found, path);
