@@ -27,5 +27,6 @@ void fatal(const char *func, int line, const char *fmt, ...)
     va_start(ap, fmt);
     vline(func, line, "ERROR: ", fmt, ap);
     va_end(ap);
+    letendingsgo();
     exit(1);
 }

@@ -7,10 +7,10 @@
 #if defined(_WIN32)
 #include <windows.h>
 #else
-#include <csignal>
 #include <cstdint>
 #include <fcntl.h>
 #include <sys/file.h>
+#include <sys/stat.h>
 #include <time.h>
 #include <unistd.h>
 #endif
@@ -46,9 +46,13 @@ bool holdfile(const char *path, heldfile *held)
         return false;
     }
     held->handle = h;
-    // Ctrl+C must not end the program between a failed write and the
-    // old bytes' return: it is ignored while the file is held.
-    SetConsoleCtrlHandler(nullptr, TRUE);
+    return true;
+}
+
+bool stillnamed(heldfile *)
+{
+    // Without FILE_SHARE_DELETE in the share mode, nobody can rename the
+    // held file, nor move another file over its name, until it is let go.
     return true;
 }
 
@@ -94,7 +98,6 @@ bool heldsync(heldfile *held)
 void releasefile(heldfile *held)
 {
     CloseHandle(held->handle);
-    SetConsoleCtrlHandler(nullptr, FALSE);
 }
 
 #else
@@ -149,35 +152,48 @@ static bool waitfor(lockresult (*trylock)(int), int fd, int64_t deadline)
 }
 
 // Programs on Linux lock a file in one of two ways that do not see each
-// other: a holder of either kind keeps us out, so both are taken, within
-// one wait. The wait is timed by the clock: on a busy machine each step
-// sleeps longer than asked.
-static bool lockfile(int fd)
+// other: a holder of either kind keeps us out, so both are taken.
+static bool lockfile(int fd, int64_t deadline)
 {
-    int64_t deadline = nowms() + WAITSTEPMS * WAITSTEPS;
     return waitfor(tryrangelock, fd, deadline) && waitfor(tryflock, fd, deadline);
 }
 
+// Whether path names the open file fd.
+static bool names(const char *path, int fd)
+{
+    struct stat named, opened;
+    return stat(path, &named) == 0 && fstat(fd, &opened) == 0 &&
+           named.st_dev == opened.st_dev && named.st_ino == opened.st_ino;
+}
+
+// Editors and mod managers save by renaming a new copy over the old file,
+// and some move the old one to a backup name first; a holder may do so
+// while we wait for its lock. The file held must be the one that bears
+// the name once the locks are ours: otherwise the path is opened again.
+// The wait is timed by the clock, since on a busy machine each step
+// sleeps longer than asked.
 bool holdfile(const char *path, heldfile *held)
 {
-    int fd = openregular(path, O_RDWR);
-    if (fd < 0)
-        return false;
-    if (!lockfile(fd)) {
+    int64_t deadline = nowms() + WAITSTEPMS * WAITSTEPS;
+    for (;;) {
+        int fd = openregular(path, O_RDWR);
+        if (fd < 0)
+            return false;
+        bool locked = lockfile(fd, deadline);
+        if (locked && names(path, fd)) {
+            held->fd = fd;
+            held->path = path;
+            return true;
+        }
         close(fd);
-        return false;
+        if (!locked || nowms() >= deadline)
+            return false;
     }
-    held->fd = fd;
-    // A signal that ends the program must not come between a failed write
-    // and the old bytes' return: those signals wait until the file is let
-    // go.
-    static const int endingsignals[] = {SIGHUP, SIGINT, SIGQUIT, SIGTERM};
-    sigset_t ending;
-    sigemptyset(&ending);
-    for (int sig : endingsignals)
-        sigaddset(&ending, sig);
-    sigprocmask(SIG_BLOCK, &ending, &held->signals);
-    return true;
+}
+
+bool stillnamed(heldfile *held)
+{
+    return names(held->path, held->fd);
 }
 
 bool heldseek(heldfile *held, int64_t offset)
@@ -229,7 +245,6 @@ void releasefile(heldfile *held)
     // The lock goes with the descriptor. A failing close changes nothing
     // that the sync has already put on the disk.
     close(held->fd);
-    sigprocmask(SIG_SETMASK, &held->signals, nullptr);
 }
 
 #endif

@@ -103,9 +103,15 @@ static writeresult overwrite(heldfile *f, int64_t offset, const unsigned char *o
     if (!heldseek(f, offset))
         return WRITE_NOSEEK;
     long written = heldwrite(f, celobj, RECLEN);
-    if (written == RECLEN && heldsync(f))
+    if (written != RECLEN || !heldsync(f))
+        return putback(f, offset, old, written) ? WRITE_FAILED : WRITE_DAMAGED;
+    if (stillnamed(f))
         return WRITE_OK;
-    return putback(f, offset, old, written) ? WRITE_FAILED : WRITE_DAMAGED;
+    // Renamed away while it was written, by a program that takes no lock:
+    // the file that bears the name now holds nothing of ours, and the one
+    // written, perhaps its backup, gets its old bytes back.
+    putback(f, offset, old, RECLEN);
+    return WRITE_CHANGED;
 }
 
 // The file is held from the re-read to the sync, so no other writer comes
@@ -176,6 +182,7 @@ void mispatch(const char *path, const char *ondisk, const char *stockname)
     }
 
     unsigned long long at = static_cast<unsigned long long>(enabledoffset);
+    holdendings();  // until the player has been told what became of the file
     switch (writerecord(ondisk, enabledoffset, old)) {
     case WRITE_NOOPEN:
         FATAL("Cannot open %s for writing.", printable(path));
@@ -194,6 +201,7 @@ void mispatch(const char *path, const char *ondisk, const char *stockname)
         break;
     }
     printf("%s patched.\n", printable(path));
+    letendingsgo();
 }
 
 void cmd_mispatch()

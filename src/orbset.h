@@ -3,7 +3,6 @@
 #ifndef ORBSET_H
 #define ORBSET_H
 
-#include <csignal>
 #include <cstdint>
 #include <cstdio>
 
@@ -55,6 +54,12 @@ void chkw();
 // The standard streams and signals, set up before anything else runs.
 void startstreams();
 
+// From a yes to the line that says what became of the file, the signals
+// that end the program (Ctrl+C among them) wait; letendingsgo flushes
+// that line out, then lets a signal that came meanwhile end the program.
+void holdendings();
+void letendingsgo();
+
 // Files: opening for reading never waits and yields regular files only.
 FILE *openread(const char *path);
 #if defined(_WIN32)
@@ -82,16 +87,18 @@ void closelisting(listing *l);
 // of lock on Linux, a share mode on Windows). Reads and writes go
 // straight to the file and return the bytes done (heldread: -1 on an
 // error, fewer than asked at the end of the file); heldsync returns once
-// they are on disk.
+// they are on disk. stillnamed tells whether the path it was held by
+// still names it, which the path must outlive the hold to tell.
 struct heldfile {
 #if defined(_WIN32)
     void *handle;
 #else
     int fd;
-    sigset_t signals;  // the mask to go back to when the file is let go
+    const char *path;
 #endif
 };
 bool holdfile(const char *path, heldfile *held);
+bool stillnamed(heldfile *held);
 bool heldseek(heldfile *held, int64_t offset);
 long heldread(heldfile *held, unsigned char *buf, long size);
 long heldwrite(heldfile *held, const unsigned char *buf, long size);

@@ -6,7 +6,9 @@ import os
 import re
 import signal
 import subprocess
+import time
 import unittest
+from pathlib import Path
 
 from harness import (LAUNCHER, ORBSET, UNDER_WINE, environment, normalize,
                      record_line, strace)
@@ -125,16 +127,20 @@ class FileSizeLimit(Words):
                 self.assertEqual(self.assert_words_agree(out, code), "Cannot write to miss5.mis.")
 
     @unittest.skipIf(UNDER_WINE, "needs strace, on Linux")
-    def test_a_signal_waits_until_the_old_bytes_are_back(self):
-        # The short write is held up for a while; SIGTERM comes then, in
-        # the middle of the write that fails. It ends the run, but only
-        # once the file holds its old record again.
-        wrap = strace(self.path, "write:delay_exit=1500000:when=1") + [
-            "timeout", "-s", "TERM", "0.5"]
-        out, code = self.orbset("-f", "miss5.mis", input=b"y\n", limit=328 + 100, wrap=wrap)
-        self.assertEqual(code, 124)  # timeout's word for a command it ended
-        self.assertNotIn("patched", out)
-        self.assertEqual(self.path.read_bytes(), self.before)
+    def test_a_signal_waits_until_the_run_has_said_what_became_of_the_file(self):
+        # The write is held up for a while; Ctrl+C or SIGTERM comes then,
+        # in the middle of a write that fails or of one that is done. It
+        # ends the run as it would have, but only once the file holds its
+        # old record again, or its new one, and the run has said so.
+        for sig, limit, said in ((signal.SIGTERM, 328 + 100, "Cannot write to miss5.mis."),
+                                 (signal.SIGINT, None, "patched")):
+            with self.subTest(sig=sig.name):
+                self.path.write_bytes(self.before)
+                wrap = strace(self.path, "write:delay_exit=1500000:when=1") + [
+                    "timeout", "--preserve-status", "-s", sig.name, "0.5"]
+                out, code = self.orbset("-f", "miss5.mis", input=b"y\n", limit=limit, wrap=wrap)
+                self.assertEqual(code, 128 + sig)  # ended by the signal, not by exit
+                self.assertEqual(self.assert_words_agree(out, int(said != "patched")), said)
 
 
 class LostWords(PatchTest):
@@ -293,6 +299,80 @@ class LockedElsewhere(Words):
             fcntl.lockf(held, fcntl.LOCK_EX)
             out, code = self.orbset("-f", "miss5.mis", input=b"y\n", timeout=60)
         self.assertEqual(self.assert_words_agree(out, code), "Cannot open miss5.mis for writing.")
+
+
+@unittest.skipIf(UNDER_WINE, "a held file cannot be renamed on Windows (HeldFile)")
+class SavedAnew(Words):
+    """Another program saves the file anew, a copy renamed over it or the
+    old one moved to a backup name first, while it holds a lock that the
+    patch waits for, or, holding none, while the record goes to the disk.
+    What the run says is true of the file that bears the name, and no
+    other file keeps a byte of the patch."""
+
+    def test_a_file_saved_anew_while_the_patch_waits_or_writes(self):
+        bak, edited = self.game / "miss5.bak", self.before[:400] + b"X" + self.before[401:]
+        patched, changed = "miss5.mis patched.", "ERROR: miss5.mis changed since it was read."
+
+        def saved(data):  # a new copy renamed over the file
+            (self.game / "t").write_bytes(data)
+            (self.game / "t").rename(self.path)
+        actions = {"copy over": lambda: saved(self.before), "edited over": lambda: saved(edited),
+                   "backup": lambda: (self.path.rename(bak), saved(self.before)),
+                   "moved away": lambda: self.path.rename(bak)}
+        for lock, action, said, named, kept in (
+                (fcntl.flock, "copy over", patched, self.after, None),
+                (fcntl.flock, "backup", patched, self.after, self.before),
+                (fcntl.lockf, "edited over", changed, edited, None),
+                (fcntl.flock, "moved away", "ERROR: Cannot open miss5.mis for writing.", None,
+                 self.before),
+                (None, "backup", changed, self.before, self.before)):
+            with self.subTest(lock=lock and lock.__name__, action=action):
+                bak.unlink(missing_ok=True)
+                self.path.write_bytes(self.before)
+                out, code = self.run_saving_anew(lock, actions[action])
+                self.assertTrue(out.endswith(said + "\n"), out)
+                self.assertEqual(code, 0 if said == patched else 1)
+                self.assertEqual(self.path.read_bytes() if named else None, named)
+                self.assertEqual(bak.read_bytes() if kept else None, kept)
+
+    def run_saving_anew(self, lock, action):
+        holder, log = open(self.path, "r+b"), self.tmp / "stops.log"
+        if lock:
+            lock(holder, fcntl.LOCK_EX)
+        wrap = [] if lock else strace(self.path, "fdatasync:signal=SIGSTOP", log=log)
+        proc = subprocess.Popen(wrap + LAUNCHER + [ORBSET, "-f", "miss5.mis"], cwd=self.game,
+                                stdin=subprocess.PIPE, stdout=subprocess.PIPE,
+                                env=environment(traced=bool(wrap)))
+        proc.stdin.write(b"y\n")
+        proc.stdin.close()
+        stopped = self.waiting(proc.pid, log if not lock else None)
+        action()
+        holder.close()
+        if stopped:
+            os.kill(stopped, signal.SIGCONT)
+        out = proc.stdout.read()
+        proc.stdout.close()
+        return normalize(out), proc.wait(timeout=60)
+
+    def waiting(self, pid, log):
+        """Once the patch holds the file open for update (it waits for the
+        lock then); or, with log, once strace has stopped it after its
+        sync: then the stopped process."""
+        for _ in range(6000):
+            stop = log and log.exists() and re.search(r"^(\d+) +--- stopped by SIGSTOP",
+                                                      log.read_text(), re.M)
+            if stop:
+                return int(stop.group(1))
+            for fd in os.listdir("/proc/%d/fd" % pid) if not log else ():
+                try:  # the scan's descriptor may close meanwhile
+                    flags = Path("/proc/%d/fdinfo/%s" % (pid, fd)).read_text().split()[3]
+                    if (os.readlink("/proc/%d/fd/%s" % (pid, fd)) == str(self.path)
+                            and int(flags, 8) & os.O_ACCMODE == os.O_RDWR):
+                        return None
+                except OSError:
+                    pass
+            time.sleep(0.01)
+        self.fail("the patch never came to its wait")
 
 
 @unittest.skipUnless(UNDER_WINE, "Wine's relay trace shows the Windows calls")

@@ -68,6 +68,11 @@ TEST(HeldFile, NoOtherWriterWhileHeldButReadersMay)
                                 nullptr, OPEN_EXISTING, FILE_ATTRIBUTE_NORMAL, nullptr);
     EXPECT_EQ(writer, INVALID_HANDLE_VALUE);
     EXPECT_EQ(GetLastError(), static_cast<DWORD>(ERROR_SHARING_VIOLATION));
+    // Nor is it renamed, or another file moved over its name, so the
+    // file held is the file named until it is let go.
+    tempfile copy("copy");
+    EXPECT_FALSE(MoveFileA(file.path.c_str(), (file.path + ".bak").c_str()));
+    EXPECT_FALSE(MoveFileExA(copy.path.c_str(), file.path.c_str(), MOVEFILE_REPLACE_EXISTING));
     EXPECT_EQ(contents(file.path), "data");
     releasefile(&held);
 }
