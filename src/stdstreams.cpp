@@ -28,7 +28,17 @@ static bool isopen(int fd)
 
 static int opennull()
 {
-    return open("/dev/null", O_RDONLY);
+    int fd = open("/dev/null", O_RDONLY);
+    if (fd >= 0)
+        return fd;
+    // A bare container or chroot may have no /dev/null: a pipe's reading
+    // end, its writing end closed, serves alike. Reads find the end at
+    // once, writes fail, and it takes the lowest free number as well.
+    int ends[2];
+    if (pipe(ends) != 0)
+        return -1;
+    close(ends[1]);
+    return ends[0];
 }
 #endif
 
@@ -36,11 +46,12 @@ void startstreams()
 {
     // A standard stream that was closed would be the next file opened: a
     // mission file opened for update would then receive the program's
-    // output. The null device takes its place instead; opened in order
-    // from 0, it gets the lowest free number, the closed stream's. It is
-    // opened for reading only, so output to it still fails: a closed
-    // standard output is output nobody sees, and no question is answered
-    // yes that nobody could read.
+    // output. The null device takes its place instead (without one, a
+    // pipe that nobody writes to); opened in order from 0, it gets the
+    // lowest free number, the closed stream's. It is opened for reading
+    // only, so output to it still fails: a closed standard output is
+    // output nobody sees, and no question is answered yes that nobody
+    // could read.
     for (int fd = 0; fd <= 2; fd++)
         if (!isopen(fd))
             opennull();

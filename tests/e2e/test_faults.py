@@ -194,11 +194,16 @@ class LostWords(PatchTest):
     def test_closed_standard_streams_are_never_a_mission_file(self):
         # The report lists the folder before it opens a file; the patch
         # opens one first. A report that cannot be shown fails.
-        for closed, command, status in (("<&- >&- 2>&-", "misinfo", 1), ("2>&-", "mispatch", 0)):
-            with self.subTest(closed=closed, command=command):
+        # Without /dev/null, as in a bare container.
+        nonull = ["-P", "/dev/null", "-e", "inject=openat:error=ENOENT:when=1"] + [
+            "-P%s" % name for name in self.names]
+        for closed, command, status, trace in (("<&- >&- 2>&-", "misinfo", 1, []),
+                                               ("2>&-", "mispatch", 0, []),
+                                               ("2>&-", "mispatch", 0, nonull)):
+            with self.subTest(closed=closed, command=command, trace=trace):
                 log = self.tmp / "opens.log"
-                proc = subprocess.run(["strace", "-f", "-o", str(log), "-e", "trace=openat", "sh",
-                                       "-c", 'exec "$@" ' + closed, "sh"] + LAUNCHER
+                proc = subprocess.run(["strace", "-f", "-o", str(log), "-e", "trace=openat"] + trace
+                                      + ["sh", "-c", 'exec "$@" ' + closed, "sh"] + LAUNCHER
                                       + [ORBSET, command], cwd=self.game, input=b"y\n" * 3,
                                       stdout=subprocess.PIPE, timeout=60,
                                       env=environment(traced=True))
@@ -208,6 +213,8 @@ class LostWords(PatchTest):
                 self.assertEqual({name for name, _ in opened}, set(self.names))
                 for name, fd in opened:
                     self.assertGreater(int(fd), 2, name)
+                if trace:
+                    self.assertRegex(log.read_text(), r'"/dev/null".*INJECTED')
 
 
 class NoFileButAFile(PatchTest):
