@@ -118,92 +118,167 @@ static bool readable(const char *path)
     return f != nullptr;
 }
 
-#if !defined(_WIN32)
+static int bytecompare(const void *a, const void *b)
+{
+    return strcmp(*static_cast<char *const *>(a), *static_cast<char *const *>(b));
+}
+
+// The entries of folder ("" for the current one) that equal name ignoring
+// case but are not name itself, in byte order, since the order of a
+// listing differs from one file system to the next: a null-terminated
+// array, malloc'd, as are its names.
+static char **twins(const char *folder, const char *name)
+{
+#if defined(_WIN32)
+    (void)folder;  // Windows finds any case itself, but in the current folder
+    listing *l = openlisting();
+#else
+    listing *l = openfolder(*folder ? folder : ".");
+#endif
+    size_t count = 0, room = 4;
+    char **found = static_cast<char **>(malloc(room * sizeof *found));
+    bool failed;
+    while (const char *entry = found && l ? nextentry(l, &failed) : nullptr) {
+        if (strcasecmp(entry, name) != 0 || strcmp(entry, name) == 0)
+            continue;
+        if (count + 1 == room) {
+            room *= 2;
+            char **more = static_cast<char **>(realloc(found, room * sizeof *found));
+            if (!more)
+                FATAL("Out of memory.");
+            found = more;
+        }
+        found[count++] = copyof(entry);
+    }
+    if (l)
+        closelisting(l);
+    if (!found)
+        FATAL("Out of memory.");
+    found[count] = nullptr;
+    qsort(found, count, sizeof *found, bytecompare);
+    return found;
+}
+
+static void freetwins(char **names)
+{
+    for (char **n = names; *n; n++)
+        free(*n);
+    free(names);
+}
+
+#if defined(_WIN32)
+// Windows finds any case itself: only a name in the current folder that
+// cannot be read as given is looked for among its twins.
+char *diskname(const char *path)
+{
+    if (readable(path))
+        return copyof(path);
+    char **names = twins("", path);
+    char *found = nullptr;
+    for (char **n = names; *n && !found; n++)
+        if (readable(*n))
+            found = copyof(*n);
+    freetwins(names);
+    return found ? found : copyof(path);
+}
+#else
 static bool isfolder(const char *path)
 {
     struct stat st;
     return stat(path, &st) == 0 && S_ISDIR(st.st_mode);
 }
-#endif
 
-// Spells the last part of path, from part on, as the entry of its folder
-// that equals it ignoring case and is usable: of several such, the first
-// in byte order, since the order of a listing differs from one file
-// system to the next. A name equal ignoring case has the same length, so
-// each candidate is tried in place. Returns false, with path as it was,
-// when no entry fits.
-static bool respell(char *path, char *part, bool (*usable)(const char *))
+static bool isregular(const char *path)
 {
-    char *given = copyof(part);
-    *part = '\0';  // path now names the folder, "" the current one
-#if defined(_WIN32)
-    listing *l = openlisting();
-#else
-    listing *l = openfolder(*path ? path : ".");
-#endif
-    char *best = nullptr;
-    bool failed;
-    while (const char *entry = l ? nextentry(l, &failed) : nullptr) {
-        if (strcasecmp(entry, given) != 0 || (best && strcmp(entry, best) >= 0))
-            continue;
-        // A folder or an unreadable entry must not hide the file itself.
-        strcpy(part, entry);
-        if (usable(path)) {
-            free(best);
-            best = copyof(entry);
-        }
+    struct stat st;
+    return stat(path, &st) == 0 && S_ISREG(st.st_mode);
+}
+
+// The first len bytes of text.
+static char *cut(const char *text, size_t len)
+{
+    char *out = static_cast<char *>(malloc(len + 1));
+    if (!out)
+        FATAL("Out of memory.");
+    memcpy(out, text, len);
+    out[len] = '\0';
+    return out;
+}
+
+// path with len of its bytes from at replaced by name, which may be
+// longer or shorter: letters equal ignoring case need not be as long.
+static char *respelt(const char *path, size_t at, size_t len, const char *name)
+{
+    size_t namelen = strlen(name), restlen = strlen(path + at + len);
+    char *out = static_cast<char *>(malloc(at + namelen + restlen + 1));
+    if (!out)
+        FATAL("Out of memory.");
+    memcpy(out, path, at);
+    memcpy(out + at, name, namelen);
+    memcpy(out + at + namelen, path + at + len, restlen + 1);
+    return out;
+}
+
+// A tree may hold a great many folders that equal each other ignoring
+// case (links back to a folder above among them): the folders listed for
+// one path are counted, and past this many the path is not found.
+enum { MAXLISTINGS = 1000 };
+
+static char *findfrom(const char *path, size_t at, int *listings);
+
+// The path found when its part that ends at end is what it must be, or
+// null: the file itself (as given, any regular file, which then wins
+// even when it cannot be read; a twin must be readable too), or a folder
+// below which the rest of the path is found.
+static char *foundthrough(const char *path, size_t end, bool asgiven, int *listings)
+{
+    bool last = path[end + strspn(path + end, "/")] == '\0';
+    char *upto = cut(path, end);
+    bool fits = !last ? isfolder(upto) : asgiven ? isregular(upto) : readable(upto);
+    free(upto);
+    if (!fits)
+        return nullptr;
+    return last ? copyof(path) : findfrom(path, end, listings);
+}
+
+// The path found from its part that begins at at, the folders before it
+// being found: that part as given, else the first in byte order of the
+// entries that equal it ignoring case through which the rest is found.
+static char *findfrom(const char *path, size_t at, int *listings)
+{
+    at += strspn(path + at, "/");
+    size_t len = strcspn(path + at, "/");
+    if (len == 0)
+        return copyof(path);
+    char *found = foundthrough(path, at + len, true, listings);
+    if (found || ++*listings > MAXLISTINGS)
+        return found;
+    char *folder = cut(path, at);
+    char *name = cut(path + at, len);
+    char **names = twins(folder, name);
+    for (char **n = names; *n && !found; n++) {
+        char *other = respelt(path, at, len, *n);
+        found = foundthrough(other, at + strlen(*n), false, listings);
+        free(other);
     }
-    if (l)
-        closelisting(l);
-    bool found = best != nullptr;
-    strcpy(part, found ? best : given);
-    free(given);
-    free(best);
+    freetwins(names);
+    free(name);
+    free(folder);
     return found;
 }
-
-#if !defined(_WIN32)
-// Each part of path respelt where it names nothing as given: the folders
-// on the way, then the file. False when some part is not found.
-static bool respellparts(char *path)
-{
-    for (char *part = path; *part;) {
-        size_t len = strcspn(part, "/");
-        if (len == 0) {
-            part++;
-            continue;
-        }
-        char *end = part + len;
-        bool last = end[strspn(end, "/")] == '\0';
-        char separator = *end;
-        *end = '\0';
-        bool (*usable)(const char *) = last ? readable : isfolder;
-        bool found = usable(path) || respell(path, part, usable);
-        *end = separator;
-        if (!found)
-            return false;
-        part = end;
-    }
-    return true;
-}
-#endif
 
 // Installations copied from the game's CD or a store may name their files
 // in any letter case, and a player types a name as Windows takes it: where
-// the file system tells case apart, a path that names no file as given is
-// looked up folder by folder (on Windows, which finds any case itself,
-// only a name in the current folder). In each folder the exact name wins,
-// otherwise the first in byte order of the entries that equal it ignoring
-// case. A path not found so comes back as given.
+// the file system tells case apart, the path is looked up folder by
+// folder. In each folder the name as given wins, otherwise the first in
+// byte order of the entries that equal it ignoring case; a folder only
+// when the rest of the path is found below it, so that an empty or
+// unreadable twin cannot hide the file. A path not found so comes back as
+// given.
 char *diskname(const char *path)
 {
-    char *found = copyof(path);
-#if defined(_WIN32)
-    bool ok = readable(found) || respell(found, found, readable);
-#else
-    bool ok = respellparts(found);  // tries each part as given first
-#endif
-    if (!ok)
-        strcpy(found, path);
-    return found;
+    int listings = 0;
+    char *found = findfrom(path, 0, &listings);
+    return found ? found : copyof(path);
 }
+#endif

@@ -24,10 +24,10 @@ FAULTS = [("%s:error=EIO:when=%d" % (call, when))
           for call in ("openat", "newfstatat", "fcntl", "flock", "lseek", "read", "write",
                        "fdatasync", "close")
           for when in range(1, 7)]
-# The ninth fcntl is the lock (after two opens for reading and the
-# update's own): a kernel that knows no lock of the open file gets the
-# process's.
-OLD_KERNEL = "fcntl:error=EINVAL:when=9"
+# The sixth fcntl is the lock (after three for the scan's open and two
+# for the update's own): a kernel that knows no lock of the open file
+# gets the process's.
+OLD_KERNEL = "fcntl:error=EINVAL:when=6"
 FAULTS += ["write:error=EINTR:when=1", "write:error=ENOSPC:when=1",
            "fdatasync:error=EINTR:when=1", OLD_KERNEL]
 

@@ -84,6 +84,7 @@ class PatchTest(OrbsetTest):
                 self.assertEqual(new[i], old[i], "byte %d of the record" % i)
 
     def mission_file(self, name, data):
+        (self.game / hostname(name)).parent.mkdir(exist_ok=True)
         (self.game / hostname(name)).write_bytes(data)
         return data
 
@@ -298,6 +299,15 @@ class LetterCase(PatchTest):
                    input=b"y")
         for name in ("MISS5.MIS", "Miss5.mis"):
             self.assertEqual((self.game / name).read_bytes(), data)
+        # Even when this user cannot read it: its twins are never touched.
+        nobody = pwd.getpwnam("nobody")
+        os.chmod(self.tmp, 0o755)
+        (self.game / "miss5.mis").chmod(0)
+        self.check(["-f", "miss5.mis", "-v", "1"], self.found()
+                   + "mispatch(#): Cannot open file miss5.mis.\n", input=b"y", wrap=[
+                       "setpriv", "--reuid=%d" % nobody.pw_uid, "--regid=%d" % nobody.pw_gid,
+                       "--clear-groups"])
+        self.assertEqual((self.game / "MISS5.MIS").read_bytes(), data)
 
         (self.game / "miss5.mis").unlink()
         # Whatever the order of the listing: 'I' (0x49) comes before 'i'.
@@ -327,6 +337,8 @@ class LetterCase(PatchTest):
         for given, ondisk, numbered in (("miss5.mis", "MISS5.MIS", True),
                                        ("levels/miss5.mis", "LEVELS/Miss5.MIS", True),
                                        (str(self.game).upper() + "/Levels/miss5.MIS", "LEVELS/Miss5.MIS", True),
+                                       # An empty LEVELS first in byte order.
+                                       ("levels/miss5.mis", "Levels/miss5.mis", True),
                                        ("MISS5.MIS", "miss5.mis", False)):
             with self.subTest(given=given):
                 self.mission_file(ondisk, data)
