@@ -137,8 +137,10 @@ static char **twins(const char *folder, const char *name)
 #endif
     size_t count = 0, room = 4;
     char **found = static_cast<char **>(malloc(room * sizeof *found));
+    if (!found)
+        FATAL("Out of memory.");
     bool failed;
-    while (const char *entry = found && l ? nextentry(l, &failed) : nullptr) {
+    while (const char *entry = l ? nextentry(l, &failed) : nullptr) {
         if (strcasecmp(entry, name) != 0 || strcmp(entry, name) == 0)
             continue;
         if (count + 1 == room) {
@@ -152,8 +154,6 @@ static char **twins(const char *folder, const char *name)
     }
     if (l)
         closelisting(l);
-    if (!found)
-        FATAL("Out of memory.");
     found[count] = nullptr;
     qsort(found, count, sizeof *found, bytecompare);
     return found;
