@@ -8,7 +8,6 @@ import signal
 import subprocess
 import time
 import unittest
-from pathlib import Path
 
 from harness import (LAUNCHER, ORBSET, UNDER_WINE, environment, normalize,
                      record_line, strace)
@@ -310,76 +309,56 @@ class LockedElsewhere(Words):
 
 @unittest.skipIf(UNDER_WINE, "a held file cannot be renamed on Windows (HeldFile)")
 class SavedAnew(Words):
-    """Another program saves the file anew, a copy renamed over it or the
-    old one moved to a backup name first, while it holds a lock that the
-    patch waits for, or, holding none, while the record goes to the disk.
-    What the run says is true of the file that bears the name, and no
-    other file keeps a byte of the patch."""
+    """Another program saves the file anew while the patch waits for its
+    lock, or after the sync: what the run says is true of the file of that
+    name, and no other file keeps a byte of the patch."""
 
     def test_a_file_saved_anew_while_the_patch_waits_or_writes(self):
         bak, edited = self.game / "miss5.bak", self.before[:400] + b"X" + self.before[401:]
         patched, changed = "miss5.mis patched.", "ERROR: miss5.mis changed since it was read."
-
-        def saved(data):  # a new copy renamed over the file
-            (self.game / "t").write_bytes(data)
-            (self.game / "t").rename(self.path)
-        actions = {"copy over": lambda: saved(self.before), "edited over": lambda: saved(edited),
-                   "backup": lambda: (self.path.rename(bak), saved(self.before)),
-                   "moved away": lambda: self.path.rename(bak)}
-        for lock, action, said, named, kept in (
-                (fcntl.flock, "copy over", patched, self.after, None),
-                (fcntl.flock, "backup", patched, self.after, self.before),
-                (fcntl.lockf, "edited over", changed, edited, None),
-                (fcntl.flock, "moved away", "ERROR: Cannot open miss5.mis for writing.", None,
-                 self.before),
-                (None, "backup", changed, self.before, self.before)):
-            with self.subTest(lock=lock and lock.__name__, action=action):
+        # Stopped at its lock or after its sync, the old file moved to a
+        # backup name or not, a copy renamed over the name or not.
+        for stop, moved, saved, said, named, kept in (
+                ("flock", False, self.before, patched, self.after, None),
+                ("flock", True, self.before, patched, self.after, self.before),
+                ("flock", False, edited, changed, edited, None),
+                ("flock", True, None, "ERROR: Cannot open miss5.mis for writing.", None, self.before),
+                ("fdatasync", True, self.before, changed, self.before, self.before)):
+            with self.subTest(stop=stop, moved=moved, said=said):
+                log = self.tmp / ("%s.log" % len(os.listdir(self.tmp)))
                 bak.unlink(missing_ok=True)
                 self.path.write_bytes(self.before)
-                out, code = self.run_saving_anew(lock, actions[action])
+                with open(self.path, "r+b") as holder:
+                    if stop == "flock":
+                        fcntl.flock(holder, fcntl.LOCK_EX)
+                    proc = subprocess.Popen(
+                        strace(self.path, stop + ":signal=SIGSTOP:when=1", log=log) + LAUNCHER
+                        + [ORBSET, "-f", "miss5.mis"], cwd=self.game, stdin=subprocess.PIPE,
+                        stdout=subprocess.PIPE, env=environment(traced=True))
+                    proc.stdin.write(b"y\n")
+                    proc.stdin.close()
+                    pid = self.stopped(log)
+                    if moved:
+                        self.path.rename(bak)
+                    if saved:
+                        (self.game / "t").write_bytes(saved)
+                        (self.game / "t").rename(self.path)
+                os.kill(pid, signal.SIGCONT)
+                out = normalize(proc.stdout.read())
+                proc.stdout.close()
                 self.assertTrue(out.endswith(said + "\n"), out)
-                self.assertEqual(code, 0 if said == patched else 1)
+                self.assertEqual(proc.wait(timeout=60), 0 if said == patched else 1)
                 self.assertEqual(self.path.read_bytes() if named else None, named)
                 self.assertEqual(bak.read_bytes() if kept else None, kept)
 
-    def run_saving_anew(self, lock, action):
-        holder, log = open(self.path, "r+b"), self.tmp / "stops.log"
-        if lock:
-            lock(holder, fcntl.LOCK_EX)
-        wrap = [] if lock else strace(self.path, "fdatasync:signal=SIGSTOP", log=log)
-        proc = subprocess.Popen(wrap + LAUNCHER + [ORBSET, "-f", "miss5.mis"], cwd=self.game,
-                                stdin=subprocess.PIPE, stdout=subprocess.PIPE,
-                                env=environment(traced=bool(wrap)))
-        proc.stdin.write(b"y\n")
-        proc.stdin.close()
-        stopped = self.waiting(proc.pid, log if not lock else None)
-        action()
-        holder.close()
-        if stopped:
-            os.kill(stopped, signal.SIGCONT)
-        out = proc.stdout.read()
-        proc.stdout.close()
-        return normalize(out), proc.wait(timeout=60)
-
-    def waiting(self, pid, log):
-        """Once the patch holds the file open for update (it waits for the
-        lock then); or, with log, once strace has stopped it after its
-        sync: then the stopped process."""
+    def stopped(self, log):
+        """The patch's process, once strace has stopped it."""
         for _ in range(6000):
-            stop = log and log.exists() and re.search(r"^(\d+) +--- stopped by SIGSTOP",
-                                                      log.read_text(), re.M)
+            stop = log.exists() and re.search(r"^(\d+) +--- stopped by SIGSTOP", log.read_text(), re.M)
             if stop:
                 return int(stop.group(1))
-            for fd in os.listdir("/proc/%d/fd" % pid) if not log else ():
-                try:  # the scan's descriptor may close meanwhile
-                    flags = Path("/proc/%d/fdinfo/%s" % (pid, fd)).read_text().split()[3]
-                    if (os.readlink("/proc/%d/fd/%s" % (pid, fd)) == str(self.path)
-                            and int(flags, 8) & os.O_ACCMODE == os.O_RDWR):
-                        return None
-                except OSError:
-                    pass
             time.sleep(0.01)
-        self.fail("the patch never came to its wait")
+        self.fail("the patch never stopped")
 
 
 @unittest.skipUnless(UNDER_WINE, "Wine's relay trace shows the Windows calls")
