@@ -12,7 +12,7 @@ import termios
 import unittest
 
 from harness import (LAUNCHER, ORBSET, UNDER_WINE, OrbsetTest, environment, misgen,
-                     record_line, shown)
+                     normalize, record_line, shown, strace)
 from test_mispatch import PatchTest, dialogue, patched
 
 FOLDERS = ["Игры/Вор 2", "ゲーム/シーフ", "Jeux/Thïef Gold édition", "🎮 games/thief"]
@@ -34,6 +34,7 @@ TEXTURES = {
 if not UNDER_WINE:  # a Windows name holds no control character
     TEXTURES["a\x1b[31mred.mis"] = (b"moon", "moon")
 ESCAPED = "x\x1b]0;owned\x07.mis"  # a name given with -f; no such file
+TITLE = "\x1b]0;owned\x07"  # retitles a terminal's window
 
 
 def utf8(out):
@@ -131,6 +132,63 @@ class Console(OrbsetTest):
         self.check(["misinfo", "-f", ESCAPED], self.found() + "\nmisfile=%s\n\n"
                    "misinfo(#): ERROR: Cannot open file %s.\n" % (ESCAPED, ESCAPED), status=1)
 
+    @unittest.skipIf(UNDER_WINE, "a Windows name holds no control character")
+    def test_every_message_masks_on_a_terminal_what_a_pipe_gets_as_it_is(self):
+        # Standard input a pipe, as when answers come from a script; a game
+        # folder, a start folder, files and words that retitle the window.
+        self.game = self.tmp / ("game" + TITLE)
+        start = self.game / ("start" + TITLE)
+        start.mkdir(parents=True)
+        self.install(missions=[])
+        moon, game = "miss1%s.mis" % TITLE, shown(self.game)
+        files = {moon: misgen.mission(1, dict(ena=1, tex=TITLE)),
+                 "miss2%s.mis" % TITLE: misgen.mission(2, dict(ena=0)),
+                 "x%s.mis" % TITLE: misgen.mission(3)}
+
+        def lay():  # the files as they were, before each run
+            for name, data in files.items():
+                (self.game / name).write_bytes(data)
+
+        runs = [  # arguments, answer, a call that fails, what a pipe gets of the outside text
+            (["-v", "4", "-f", moon], b"y\n", None,
+             ["searchdir(#): %s/start%s\n" % (game, TITLE), "searchdir(#): %s\n" % game,
+              "Thief2 directory is %s.\n" % game, "mispatch(#): name=%s\n" % moon,
+              "\nPatching file %s:\n" % moon, " tex=%s a=" % TITLE, "? %s patched.\n" % moon]),
+            (["-f", moon], b"n\n", None, ["? No changes made to %s.\n" % moon]),
+            (["-v", "1", "-f", "miss2%s.mis" % TITLE], b"", None,
+             ["mispatch(#): I don't know what to do with file miss2%s.mis.\n" % TITLE]),
+            (["-v", "1", "-f", "x%s.mis" % TITLE], b"", None,
+             ["mispatch(#): Cannot get mission number for file x%s.mis.\n" % TITLE]),
+            (["-v", "1", "-f", "no" + TITLE], b"", None, ["mispatch(#): Cannot open file no%s.\n" % TITLE]),
+            (["-v", "1", "-f", moon], b"", "read:error=EIO", ["mispatch(#): Cannot read file %s.\n" % moon]),
+            (["-f", moon], b"y\n", "flock:error=EIO", ["ERROR: Cannot open %s for writing.\n" % moon]),
+            # The scan reads twice; the third read is the one before the write,
+            # which finds the file cut short (changed) or fails.
+            (["-f", moon], b"y\n", "read:error=EIO:when=3", ["ERROR: Cannot read file %s.\n" % moon]),
+            (["-f", moon], b"y\n", "read:retval=0:when=3", ["ERROR: %s changed since it was read.\n" % moon]),
+            (["-f", moon], b"y\n", "lseek:error=EIO", ["ERROR: Cannot seek to 0x148 in %s.\n" % moon]),
+            (["-f", moon], b"y\n", "write:error=EIO", ["ERROR: Cannot write to %s.\n" % moon]),
+            (["-f", moon], b"y\n", "fdatasync:error=EIO",
+             ["ERROR: Cannot write to %s, nor put its old record back" % moon]),
+            (["misinfo", "-v", "4"], b"", None,
+             ["misinfo(#): dirent=%s\n" % moon, "\nmisfile=%s\n" % moon]),
+            (["misinfo", "-f", "no" + TITLE], b"", None, ["ERROR: Cannot open file no%s.\n" % TITLE]),
+            (["misinfo", "-f", moon], b"", "read:error=EIO", ["ERROR: Cannot read file %s.\n" % moon]),
+            (["-\x1b"], b"", None, ["main(#): ERROR: Invalid option '\x1b' or missing value."]),
+            (["w" + TITLE], b"", None, ["main(#): ERROR: Invalid command w%s. " % TITLE]),
+        ]
+        for args, answer, fault, said in runs:
+            with self.subTest(args=args, fault=fault):
+                wrap = strace(self.game / moon, fault) if fault else []
+                lay()
+                seen = normalize(self.in_terminal([ORBSET] + args, answer, start, wrap))
+                lay()
+                out, _ = self.orbset(*args, input=answer, cwd=start, wrap=wrap)
+                for text in said:
+                    self.assertIn(text, out)
+                # The terminal shows the same, each control character a '?'.
+                self.assertEqual(seen, out.replace("\x1b", "?").replace("\x07", "?"))
+
     @unittest.skipUnless(UNDER_WINE, "a Windows console's code page")
     def test_names_show_right_and_the_code_page_comes_back(self):
         self.game = self.tmp / "Игры" / "Вор 2"
@@ -144,14 +202,19 @@ class Console(OrbsetTest):
         self.assertEqual(len(pages), 2, seen)
         self.assertEqual(pages[0], pages[1])
 
-    def in_terminal(self, args):
-        """What a terminal receives from the command, run on a pseudo-terminal."""
+    def in_terminal(self, args, input=None, cwd=None, wrap=()):
+        """What a terminal receives from the command, run on a pseudo-terminal;
+        with input, standard input is a pipe that holds it."""
         leader, follower = pty.openpty()
         # Wide enough that no line wraps.
         fcntl.ioctl(follower, termios.TIOCSWINSZ, struct.pack("HHHH", 50, 400, 0, 0))
-        proc = subprocess.Popen(LAUNCHER + args, stdin=follower, stdout=follower,
-                                stderr=follower, cwd=self.game, env=environment())
+        proc = subprocess.Popen(list(wrap) + LAUNCHER + args, stdout=follower, stderr=follower,
+                                stdin=follower if input is None else subprocess.PIPE,
+                                cwd=cwd or self.game, env=environment(traced=bool(wrap)))
         os.close(follower)
+        if input is not None:
+            proc.stdin.write(input)
+            proc.stdin.close()
         shown_text = b""
         while select.select([leader], [], [], 60)[0]:
             try:
