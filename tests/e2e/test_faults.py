@@ -301,10 +301,14 @@ class TwoRunsAtOnce(PatchTest):
 @unittest.skipIf(UNDER_WINE, "a lock on the file is a Linux matter")
 class LockedElsewhere(Words):
     def test_a_file_locked_past_the_wait_cannot_be_opened_for_writing(self):
-        with open(self.path, "r+b") as held:
-            fcntl.lockf(held, fcntl.LOCK_EX)
-            out, code = self.orbset("-f", "miss5.mis", input=b"y\n", timeout=60)
-        self.assertEqual(self.assert_words_agree(out, code), "Cannot open miss5.mis for writing.")
+        # A reader's shared lock keeps a writer out as well as a writer's.
+        for lock, kind in ((fcntl.lockf, fcntl.LOCK_EX), (fcntl.flock, fcntl.LOCK_SH)):
+            with self.subTest(lock=lock.__name__, kind=kind):
+                with open(self.path, "r+b") as held:
+                    lock(held, kind)
+                    out, code = self.orbset("-f", "miss5.mis", input=b"y\n", timeout=60)
+                self.assertEqual(self.assert_words_agree(out, code),
+                                 "Cannot open miss5.mis for writing.")
 
 
 @unittest.skipIf(UNDER_WINE, "a held file cannot be renamed on Windows (HeldFile)")
