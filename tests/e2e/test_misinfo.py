@@ -157,7 +157,8 @@ class Listing(OrbsetTest):
         self.install(missions=["miss1.mis"])
         for i in range(2000):
             (self.game / ("note%04d.txt" % i)).write_bytes(b"")
-        out, code = self.orbset("misinfo", wrap=strace(self.game, "getdents64:error=EIO:when=2"))
+        out, code = self.orbset("misinfo",
+                                wrap=strace(self.game, "getdents,getdents64:error=EIO:when=2"))
         self.assertEqual(code, 1)
         self.assertTrue(out.endswith("cmd_misinfo(#): ERROR: Cannot read current directory.\n"),
                         out)

@@ -301,7 +301,7 @@ class LetterCase(PatchTest):
             self.assertEqual((self.game / name).read_bytes(), data)
         # Even when it cannot be opened: its twins are never touched.
         self.check(["-f", "miss5.mis", "-v", "1"], self.found() + "mispatch(#): Cannot open file "
-                   "miss5.mis.\n", input=b"y", wrap=strace("miss5.mis", "openat:error=EACCES"))
+                   "miss5.mis.\n", input=b"y", wrap=strace("miss5.mis", "open,openat:error=EACCES"))
         self.assertEqual((self.game / "MISS5.MIS").read_bytes(), data)
 
         (self.game / "miss5.mis").unlink()
