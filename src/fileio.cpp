@@ -3,7 +3,6 @@
 #include <cstdlib>
 #include <cstring>
 #include <fcntl.h>
-#include <strings.h>
 #include <sys/stat.h>
 #include <unistd.h>
 
@@ -141,7 +140,7 @@ static char **twins(const char *folder, const char *name)
         FATAL("Out of memory.");
     bool failed;
     while (const char *entry = l ? nextentry(l, &failed) : nullptr) {
-        if (strcasecmp(entry, name) != 0 || strcmp(entry, name) == 0)
+        if (!foldequal(entry, name) || strcmp(entry, name) == 0)
             continue;
         if (count + 1 == room) {
             room *= 2;

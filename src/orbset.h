@@ -40,6 +40,11 @@ void trace(const char *func, int line, const char *fmt, ...) ORBSET_PRINTF(3, 4)
 // The result lasts until the next call.
 const char *printable(const char *text);
 const char *maskcontrols(const char *text, bool utf8);
+// The length of the well-formed UTF-8 character of two bytes or more at
+// p, or 0 when none begins there: no overlong forms, no surrogates,
+// nothing past U+10FFFF. A NUL ends the check before any byte after it is
+// read.
+size_t utf8len(const unsigned char *p);
 
 // The console window: pause before it closes when it was opened for the
 // program alone.
@@ -70,6 +75,11 @@ int openregular(const char *path, int mode);  // a descriptor, or -1
 const char *basepart(const char *path);  // after the last slash or backslash
 char *curdir();  // full path of the current directory, malloc'd, or null
 char *diskname(const char *path);  // path as it lies on the disk, malloc'd
+// Whether two names are the same ignoring letter case, as Windows takes
+// them: letters of every script folded in UTF-8, any byte that is no
+// part of a UTF-8 character compared as it is. Names the same so are of
+// the same length.
+bool foldequal(const char *a, const char *b);
 
 // The listing of the current directory: null when it cannot be opened;
 // nextentry returns null at its end, with failed set when that end is a

@@ -16,11 +16,7 @@
 
 #include "orbset.h"
 
-// The length of the well-formed UTF-8 character of two bytes or more at
-// p, or 0 when none begins there: no overlong forms, no surrogates,
-// nothing past U+10FFFF. A NUL ends the check before any byte after it is
-// read.
-static size_t utf8len(const unsigned char *p)
+size_t utf8len(const unsigned char *p)
 {
     unsigned char lo = 0x80, hi = 0xBF;
     size_t len;

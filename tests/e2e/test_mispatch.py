@@ -84,7 +84,6 @@ class PatchTest(OrbsetTest):
                 self.assertEqual(new[i], old[i], "byte %d of the record" % i)
 
     def mission_file(self, name, data):
-        (self.game / hostname(name)).parent.mkdir(exist_ok=True)
         (self.game / hostname(name)).write_bytes(data)
         return data
 
@@ -216,6 +215,7 @@ class NamedFile(PatchTest):
                 self.assertEqual((self.game / hostname(name)).read_bytes(), data)
 
     def test_a_missing_file_is_skipped(self):
+        self.mission_file("MISS5.MIS.bak", misgen.mission(5))  # a backup is not the file
         self.check(["-f", "miss5.mis", "-v", "1"], self.found()
                    + "mispatch(#): Cannot open file miss5.mis.\n")
         (self.game / "miss6.mis").mkdir()
@@ -323,10 +323,10 @@ class LetterCase(PatchTest):
         self.assert_patched_only_there(data, (self.game / "MISS5.MIS").read_bytes(), 328, 5)
 
     def test_a_named_file_is_found_in_any_case_and_shown_as_given(self):
-        # Folder by folder, as Windows finds it; the mission number comes
-        # from the name as given, where "miss" is matched exactly.
+        # Folder by folder, as Windows finds it, in every script; the
+        # mission number comes from the name as given, where "miss" is
+        # matched exactly.
         self.install(missions=[])
-        (self.game / "LEVELS").mkdir()
         data = misgen.mission(5)
         rec = data[328:656]
         for given, ondisk, numbered in (("miss5.mis", "MISS5.MIS", True),
@@ -334,12 +334,19 @@ class LetterCase(PatchTest):
                                        (str(self.game).upper() + "/Levels/miss5.MIS", "LEVELS/Miss5.MIS", True),
                                        # An empty LEVELS first in byte order.
                                        ("levels/miss5.mis", "Levels/miss5.mis", True),
-                                       ("MISS5.MIS", "miss5.mis", False)):
+                                       ("MISS5.MIS", "miss5.mis", False),
+                                       ("игры/вор 2/miss5.mis", "Игры/ВОР 2/MISS5.MIS", True),
+                                       ("θεός/miss5.mis", "ΘΕΌΣ/miss5.mis", True),
+                                       ("trò chơi điện tử/miss5.mis", "TRÒ CHƠI ĐIỆN TỬ/miss5.mis",
+                                        True)):
             with self.subTest(given=given):
+                (self.game / ondisk).parent.mkdir(parents=True, exist_ok=True)
                 self.mission_file(ondisk, data)
+                printed = given.encode().decode("latin-1")  # as the output is read
                 self.check(["misinfo", "-f", given],
-                           self.found() + "\nmisfile=%s\n\n" % given + record_line(rec))
-                said = ("mispatch(#): Mission number 5. sizeof=16\n" + dialogue(given, rec, patched(rec, 5))
+                           self.found() + "\nmisfile=%s\n\n" % printed + record_line(rec))
+                said = ("mispatch(#): Mission number 5. sizeof=16\n"
+                        + dialogue(printed, rec, patched(rec, 5))
                         if numbered else "mispatch(#): Cannot get mission number for file %s.\n" % given)
                 self.check(["-f", given, "-v", "1"], self.found() + said, input=b"y")
                 after = (self.game / ondisk).read_bytes()
