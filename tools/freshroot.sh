@@ -80,7 +80,10 @@ inroot "apt-get update -q >/dev/null
 # each skip's reason, GoogleTest marks its skips.
 log=$root/root/orbset/build/default/Testing/Temporary/LastTest.log
 [ -f "$log" ] || fail "no test log at $log"
-skipped=$(grep -E "skipped '|skipped \"|\[  SKIPPED \]" "$log" || true)
+skips() {  # the skips in ctest's log $1
+  grep -E "skipped '|skipped \"|\[  SKIPPED \]" "$1" || true
+}
+skipped=$(skips "$log")
 unwanted=$(grep -vE "Wine|Windows|fan-made" <<<"$skipped" || true)
 echo "== skipped, and why:"
 grep -o "skipped .*\|SKIPPED.*" <<<"$skipped" | sort | uniq -c || true
@@ -102,5 +105,8 @@ if $wine; then
           wine --version"
   echo "== installed in $((SECONDS - start)) s"
   inroot "cd /root/orbset && cmake --workflow --preset windows"
+  echo "== skipped under Wine, and why:"
+  skips "$root/root/orbset/build/windows/Testing/Temporary/LastTest.log" |
+    grep -o "skipped .*\|SKIPPED.*" | sort | uniq -c || true
   echo "freshroot: the Windows workflow passes under $debian's Wine ($((SECONDS - start)) s)"
 fi
