@@ -338,11 +338,13 @@ class LetterCase(PatchTest):
                                        ("игры/вор 2/miss5.mis", "Игры/ВОР 2/MISS5.MIS", True),
                                        ("θεός/miss5.mis", "ΘΕΌΣ/miss5.mis", True),
                                        ("trò chơi điện tử/miss5.mis", "TRÒ CHƠI ĐIỆN TỬ/miss5.mis",
-                                        True)):
+                                        True),
+                                       # In Latin-1, no UTF-8: É is a byte of its own.
+                                       ("\udcc9gypte/miss5.mis", "\udcc9GYPTE/miss5.mis", True)):
             with self.subTest(given=given):
                 (self.game / ondisk).parent.mkdir(parents=True, exist_ok=True)
                 self.mission_file(ondisk, data)
-                printed = given.encode().decode("latin-1")  # as the output is read
+                printed = os.fsencode(given).decode("latin-1")  # as the output is read
                 self.check(["misinfo", "-f", given],
                            self.found() + "\nmisfile=%s\n\n" % printed + record_line(rec))
                 said = ("mispatch(#): Mission number 5. sizeof=16\n"
