@@ -83,8 +83,15 @@ log=$root/root/orbset/build/default/Testing/Temporary/LastTest.log
 skips() {  # the skips in ctest's log $1
   grep -E "skipped '|skipped \"|\[  SKIPPED \]" "$1" || true
 }
+counts() {  # how many tests ctest's log $1 ran, of unittest's and GoogleTest's
+  echo "== unittest ran $(grep -oE '^Ran [0-9]+' "$1" | awk '{n += $2} END {print n + 0}')" \
+       "tests, $(grep -oE '\(skipped=[0-9]+' "$1" | awk -F= '{n += $2} END {print n + 0}')" \
+       "of them skipped;" \
+       "GoogleTest passed $(grep -oE '\[  PASSED  \] [0-9]+' "$1" | awk '{n += $NF} END {print n + 0}')"
+}
 skipped=$(skips "$log")
 unwanted=$(grep -vE "Wine|Windows|fan-made" <<<"$skipped" || true)
+counts "$log"
 echo "== skipped, and why:"
 grep -o "skipped .*\|SKIPPED.*" <<<"$skipped" | sort | uniq -c || true
 [ -z "$unwanted" ] || fail "tests skipped on a fresh $debian:"$'\n'"$unwanted"
@@ -105,8 +112,9 @@ if $wine; then
           wine --version"
   echo "== installed in $((SECONDS - start)) s"
   inroot "cd /root/orbset && cmake --workflow --preset windows"
+  log=$root/root/orbset/build/windows/Testing/Temporary/LastTest.log
+  counts "$log"
   echo "== skipped under Wine, and why:"
-  skips "$root/root/orbset/build/windows/Testing/Temporary/LastTest.log" |
-    grep -o "skipped .*\|SKIPPED.*" | sort | uniq -c || true
+  skips "$log" | grep -o "skipped .*\|SKIPPED.*" | sort | uniq -c || true
   echo "freshroot: the Windows workflow passes under $debian's Wine ($((SECONDS - start)) s)"
 fi
