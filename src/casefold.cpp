@@ -1,8 +1,8 @@
 // Letter case as Windows ignores it, for the names of files and folders:
 // a player who types игры for a folder named Игры expects it found, as
-// Windows and Wine find it. Names are UTF-8, so each
-// character is folded by Unicode's simple case folding; a byte that is
-// no part of a UTF-8 character stands for itself.
+// Windows and Wine find it. Names are UTF-8, so each character is folded
+// by Unicode's simple case folding; a byte that is no part of a UTF-8
+// character stands for itself.
 #include <cstdint>
 
 #include "orbset.h"
@@ -11,11 +11,12 @@
 // Above every code point: a byte outside any character is LONEBYTE plus
 // the byte, which folds to nothing else.
 enum : uint32_t { LONEBYTE = 0x110000 };
+enum : size_t { RUNS = sizeof foldruns / sizeof foldruns[0] };
 
 static uint32_t fold(uint32_t c)
 {
     // The first run that does not end below c.
-    size_t lo = 0, hi = sizeof foldruns / sizeof foldruns[0];
+    size_t lo = 0, hi = RUNS;
     while (lo < hi) {
         size_t mid = (lo + hi) / 2;
         if (foldruns[mid].last < c)
@@ -23,7 +24,7 @@ static uint32_t fold(uint32_t c)
         else
             hi = mid;
     }
-    if (lo == sizeof foldruns / sizeof foldruns[0])
+    if (lo == RUNS)
         return c;
     const foldrun &run = foldruns[lo];
     if (c < run.first || (c - run.first) % run.step != 0)
