@@ -71,7 +71,8 @@ def main(args):
     if not check:
         TABLE.write_text(made)
     elif TABLE.read_text() != made:
-        sys.exit("foldtable: %s is not what tools/foldtable.py makes" % TABLE)
+        sys.exit("foldtable: %s is not what tools/foldtable.py makes of this machine's "
+                 "CaseFolding.txt (a newer Unicode?): run it, and commit the table" % TABLE)
 
 
 if __name__ == "__main__":
