@@ -4,10 +4,11 @@ by: Unicode's simple case folding (the C and S lines of CaseFolding.txt,
 from Debian's unicode-data), as runs of code points that each fold to
 itself plus one delta, every code point of the run or every second one.
 
-Names are respelt in place, so a letter folds only to one of the same
-length in UTF-8; the few others (the Kelvin and Ångström signs, long s,
-capital sharp s, some rare Latin letters) are left as they are, as
-Windows leaves them.
+A letter folds only to one of the same length in UTF-8, so that names
+equal ignoring case are equally long; the few others (the Kelvin and
+Ångström signs, long s, capital sharp s, some rare Latin letters) are
+left as they are, as Windows, which compares upper case, leaves several
+of them (the Kelvin sign is no K to it).
 
   tools/foldtable.py [CaseFolding.txt]           write src/foldtable.h
   tools/foldtable.py --check [CaseFolding.txt]   fail if it differs
