@@ -110,8 +110,7 @@ static writeresult overwrite(heldfile *f, int64_t offset, const unsigned char *o
     // Renamed away while it was written, by a program that takes no lock:
     // the file that bears the name now holds nothing of ours, and the one
     // written, perhaps its backup, gets its old bytes back.
-    putback(f, offset, old, RECLEN);
-    return WRITE_CHANGED;
+    return putback(f, offset, old, RECLEN) ? WRITE_CHANGED : WRITE_DAMAGED;
 }
 
 // The file is held from the re-read to the sync, so no other writer comes

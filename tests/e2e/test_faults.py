@@ -323,24 +323,27 @@ class SavedAnew(Words):
     def test_a_file_saved_anew_while_the_patch_waits_or_writes(self):
         bak, edited = self.game / "miss5.bak", self.before[:400] + b"X" + self.before[401:]
         patched, changed = "miss5.mis patched.", "ERROR: miss5.mis changed since it was read."
-        # Stopped at its lock or after its sync, the old file moved to a
-        # backup name or not, a copy renamed over the name or not.
+        # Stopped at its lock or after its sync (where the old bytes may
+        # fail to go back), the old file moved to a backup name or not, a
+        # copy renamed over the name or not.
         for stop, moved, saved, said, named, kept in (
-                ("flock", False, self.before, patched, self.after, None),
-                ("flock", True, self.before, patched, self.after, self.before),
-                ("flock", False, edited, changed, edited, None),
-                ("flock", True, None, "ERROR: Cannot open miss5.mis for writing.", None, self.before),
-                ("fdatasync", True, self.before, changed, self.before, self.before)):
+                (["flock"], False, self.before, patched, self.after, None),
+                (["flock"], True, self.before, patched, self.after, self.before),
+                (["flock"], False, edited, changed, edited, None),
+                (["flock"], True, None, "ERROR: Cannot open miss5.mis for writing.", None, self.before),
+                (["fdatasync"], True, self.before, changed, self.before, self.before),
+                (["fdatasync", "write:error=EIO:when=2"], True, self.before, "ERROR: " + DAMAGED,
+                 self.before, self.after)):
             with self.subTest(stop=stop, moved=moved, said=said):
                 log = self.tmp / ("%s.log" % len(os.listdir(self.tmp)))
                 bak.unlink(missing_ok=True)
                 self.path.write_bytes(self.before)
                 with open(self.path, "r+b") as holder:
-                    if stop == "flock":
+                    if stop[0] == "flock":
                         fcntl.flock(holder, fcntl.LOCK_EX)
                     proc = subprocess.Popen(
-                        strace(self.path, stop + ":signal=SIGSTOP:when=1", log=log) + LAUNCHER
-                        + [ORBSET, "-f", "miss5.mis"], cwd=self.game, stdin=subprocess.PIPE,
+                        strace(self.path, stop[0] + ":signal=SIGSTOP:when=1", *stop[1:], log=log)
+                        + ["-P", str(bak)] + LAUNCHER + [ORBSET, "-f", "miss5.mis"], cwd=self.game, stdin=subprocess.PIPE,
                         stdout=subprocess.PIPE, env=environment(traced=True))
                     proc.stdin.write(b"y\n")
                     proc.stdin.close()
