@@ -28,17 +28,10 @@ static bool isopen(int fd)
 
 static int opennull()
 {
+    // A bare container or chroot may have no /dev/null, but every root
+    // has a root folder: reading it fails, as does writing to it.
     int fd = open("/dev/null", O_RDONLY);
-    if (fd >= 0)
-        return fd;
-    // A bare container or chroot may have no /dev/null: a pipe's reading
-    // end, its writing end closed, serves alike. Reads find the end at
-    // once, writes fail, and it takes the lowest free number as well.
-    int ends[2];
-    if (pipe(ends) != 0)
-        return -1;
-    close(ends[1]);
-    return ends[0];
+    return fd >= 0 ? fd : open("/", O_RDONLY);
 }
 #endif
 
@@ -46,9 +39,9 @@ void startstreams()
 {
     // A standard stream that was closed would be the next file opened: a
     // mission file opened for update would then receive the program's
-    // output. The null device takes its place instead (without one, a
-    // pipe that nobody writes to); opened in order from 0, it gets the
-    // lowest free number, the closed stream's. It is opened for reading
+    // output. The null device takes its place instead (without one, the
+    // root folder); opened in order from 0, it gets the lowest free
+    // number, the closed stream's. It is opened for reading
     // only, so output to it still fails: a closed standard output is
     // output nobody sees, and no question is answered yes that nobody
     // could read.
