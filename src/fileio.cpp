@@ -122,11 +122,17 @@ static int bytecompare(const void *a, const void *b)
     return strcmp(*static_cast<char *const *>(a), *static_cast<char *const *>(b));
 }
 
+// A tree may hold a great many folders that equal each other ignoring
+// case, and links back to a folder above among them: the entries read for
+// one path are counted, and past this many the path is not found.
+enum { MAXENTRIES = 1 << 20 };
+
 // The entries of folder ("" for the current one) that equal name ignoring
 // case but are not name itself, in byte order, since the order of a
 // listing differs from one file system to the next: a null-terminated
-// array, malloc'd, as are its names.
-static char **twins(const char *folder, const char *name)
+// array, malloc'd, as are its names. Each entry read is taken from
+// *budget; when it runs out, the listing ends there.
+static char **twins(const char *folder, const char *name, long *budget)
 {
 #if defined(_WIN32)
     (void)folder;  // Windows finds any case itself, but in the current folder
@@ -139,7 +145,7 @@ static char **twins(const char *folder, const char *name)
     if (!found)
         FATAL("Out of memory.");
     bool failed;
-    while (const char *entry = l ? nextentry(l, &failed) : nullptr) {
+    while (const char *entry = l && --*budget >= 0 ? nextentry(l, &failed) : nullptr) {
         if (!foldequal(entry, name) || strcmp(entry, name) == 0)
             continue;
         if (count + 1 == room) {
@@ -166,13 +172,21 @@ static void freetwins(char **names)
 }
 
 #if defined(_WIN32)
+// Whether path names a file (or a device), even one that cannot be read.
+static bool namesfile(const char *path)
+{
+    DWORD attributes = GetFileAttributesA(path);
+    return attributes != INVALID_FILE_ATTRIBUTES && !(attributes & FILE_ATTRIBUTE_DIRECTORY);
+}
+
 // Windows finds any case itself: only a name in the current folder that
-// cannot be read as given is looked for among its twins.
+// names no file as given is looked for among its twins.
 char *diskname(const char *path)
 {
-    if (readable(path))
+    if (namesfile(path))
         return copyof(path);
-    char **names = twins("", path);
+    long budget = MAXENTRIES;
+    char **names = twins("", path, &budget);
     char *found = nullptr;
     for (char **n = names; *n && !found; n++)
         if (readable(*n))
@@ -218,18 +232,13 @@ static char *respelt(const char *path, size_t at, size_t len, const char *name)
     return out;
 }
 
-// A tree may hold a great many folders that equal each other ignoring
-// case (links back to a folder above among them): the folders listed for
-// one path are counted, and past this many the path is not found.
-enum { MAXLISTINGS = 1000 };
-
-static char *findfrom(const char *path, size_t at, int *listings);
+static char *findfrom(const char *path, size_t at, long *budget);
 
 // The path found when its part that ends at end is what it must be, or
 // null: the file itself (as given, any regular file, which then wins
 // even when it cannot be read; a twin must be readable too), or a folder
 // below which the rest of the path is found.
-static char *foundthrough(const char *path, size_t end, bool asgiven, int *listings)
+static char *foundthrough(const char *path, size_t end, bool asgiven, long *budget)
 {
     bool last = path[end + strspn(path + end, "/")] == '\0';
     char *upto = cut(path, end);
@@ -237,27 +246,27 @@ static char *foundthrough(const char *path, size_t end, bool asgiven, int *listi
     free(upto);
     if (!fits)
         return nullptr;
-    return last ? copyof(path) : findfrom(path, end, listings);
+    return last ? copyof(path) : findfrom(path, end, budget);
 }
 
 // The path found from its part that begins at at, the folders before it
 // being found: that part as given, else the first in byte order of the
 // entries that equal it ignoring case through which the rest is found.
-static char *findfrom(const char *path, size_t at, int *listings)
+static char *findfrom(const char *path, size_t at, long *budget)
 {
     at += strspn(path + at, "/");
     size_t len = strcspn(path + at, "/");
     if (len == 0)
         return copyof(path);
-    char *found = foundthrough(path, at + len, true, listings);
-    if (found || ++*listings > MAXLISTINGS)
+    char *found = foundthrough(path, at + len, true, budget);
+    if (found || *budget < 0)
         return found;
     char *folder = cut(path, at);
     char *name = cut(path + at, len);
-    char **names = twins(folder, name);
-    for (char **n = names; *n && !found; n++) {
+    char **names = twins(folder, name, budget);
+    for (char **n = names; *n && !found && *budget >= 0; n++) {
         char *other = respelt(path, at, len, *n);
-        found = foundthrough(other, at + strlen(*n), false, listings);
+        found = foundthrough(other, at + strlen(*n), false, budget);
         free(other);
     }
     freetwins(names);
@@ -276,8 +285,8 @@ static char *findfrom(const char *path, size_t at, int *listings)
 // given.
 char *diskname(const char *path)
 {
-    int listings = 0;
-    char *found = findfrom(path, 0, &listings);
+    long budget = MAXENTRIES;
+    char *found = findfrom(path, 0, &budget);
     return found ? found : copyof(path);
 }
 #endif
